@@ -1,0 +1,103 @@
+#include "app/front_end.h"
+
+#include "app/pipelines.h"
+#include "strman/strman.h"
+
+namespace tarn::app {
+namespace {
+
+const ByteSet kWordDelimiters = ByteSet::Of({' '});
+
+ByteSet KeyDigits() {
+  ByteSet set;
+  set.AddRange('0', '9');
+  set.AddRange('A', 'F');
+  set.AddRange('a', 'f');
+  return set;
+}
+
+int Usage(Console& console) {
+  console.Print("Usage: tarn {/C|/D} input.file output.file key_32");
+  console.Print("where: /C - encrypting mode");
+  console.Print("       /D - decrypting mode");
+  return kExitUsage;
+}
+
+int Fail(Console& console, const char* line) {
+  console.Print(line);
+  return kExitFailure;
+}
+
+// Position (from 1) where word n of S begins over the word delimiters; 0 when there is none.
+std::int32_t WordStart(const std::string& s, std::int32_t n) {
+  std::int32_t word = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const bool starts = !kWordDelimiters.Contains(static_cast<unsigned char>(s[i])) &&
+                        (i == 0 || kWordDelimiters.Contains(static_cast<unsigned char>(s[i - 1])));
+    if (starts && ++word == n) return static_cast<std::int32_t>(i + 1);
+  }
+  return 0;
+}
+
+}  // namespace
+
+Mode FindModeSwitch(const std::string& command_line, bool whole_line, std::string* tail) {
+  const TStringManager& sm = *StringManager;
+  std::string searched = command_line;
+  if (!whole_line) {
+    const std::int32_t words = sm.CountWords(command_line, kWordDelimiters);
+    searched = words < 3 ? std::string()
+                         : sm.LeftChars(command_line, WordStart(command_line, words - 2) - 1);
+  }
+  for (const auto& [text, mode] :
+       {std::pair{"/C", Mode::kEncode}, std::pair{"/D", Mode::kDecode}}) {
+    if (const std::int32_t p = sm.FindTextFrom(text, searched, 1); p != 0) {
+      *tail = sm.RestFrom(command_line, p);
+      return mode;
+    }
+  }
+  return Mode::kNone;
+}
+
+int RunMainSequence(RunState& state) {
+  Console& console = state.console;
+  const TStringManager& sm = *StringManager;
+  console.Print("VELD firmware coder/decoder v.0.1");
+  console.Print("Firmware image containers, 128-bit key. No warranty of any kind.");
+
+  state.command_line = platform::RawCommandLine();
+  state.mode =
+      FindModeSwitch(state.command_line, platform::SwitchSearchCoversWholeLine(), &state.tail);
+  if (state.mode == Mode::kNone) return Usage(console);
+  if (sm.CountWords(state.tail, kWordDelimiters) != 4) return Usage(console);
+  state.input_name = sm.WordAt(2, state.tail, kWordDelimiters);
+  state.output_name = sm.WordAt(3, state.tail, kWordDelimiters);
+  state.key_text = sm.WordAt(4, state.tail, kWordDelimiters);
+
+  if (!platform::FileExists(state.input_name)) {
+    console.Print("Error: file " + state.input_name + " not found!");
+    return kExitFailure;
+  }
+  if (state.key_text.size() != 32) return Fail(console, "Error: incorrect key length!");
+  if (!sm.AllInSet(state.key_text, KeyDigits())) return Fail(console, "Error: incorrect key!");
+  state.key = cipher::SetKey(state.key_text);
+
+  state.input = platform::OpenInputExclusive(state.input_name);
+  if (state.input == platform::kNoFile) return Fail(console, "Error: can't open input file!");
+  if (state.mode == Mode::kEncode) {
+    // The container's sizes are 32-bit: refuse what would not fit before any output exists.
+    const std::int64_t size = platform::FileSize(state.input);
+    if (size < 0 || static_cast<std::uint64_t>(size) > container::kMaxPlainSize) {
+      state.ReleaseFiles();
+      return Fail(console,
+                  size < 0 ? "Error: can't read input file!" : "Error: input file is too large!");
+    }
+  }
+  if (!platform::CreateOutput(state.output_name, state.input, &state.output)) {
+    state.ReleaseFiles();
+    return Fail(console, "Error: can't create output file!");
+  }
+  return state.mode == Mode::kEncode ? RunEncode(state) : RunDecode(state);
+}
+
+}  // namespace tarn::app

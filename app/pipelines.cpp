@@ -1,0 +1,118 @@
+#include "app/pipelines.h"
+
+#include "checksum/crc32.h"
+#include "cipher/payload.h"
+
+namespace tarn::app {
+namespace {
+
+constexpr const char* kCantRead = "Error: can't read input file!";
+constexpr const char* kCantWrite = "Error: can't write output file!";
+
+// Ends a failed run: the output is removed, the input closed, the lines printed.
+int Fail(RunState& state, std::initializer_list<const char*> lines) {
+  state.ReleaseFiles();
+  for (const char* line : lines) state.console.Print(line);
+  return kExitFailure;
+}
+
+// Ends a successful run: the input is closed and the output moved onto its name.
+int Succeed(RunState& state) {
+  platform::Close(state.input);
+  state.input = platform::kNoFile;
+  if (!platform::CommitOutput(&state.output)) return Fail(state, {kCantWrite});
+  state.console.Print("Successfully.");
+  return kExitSuccess;
+}
+
+const char* PayloadError(cipher::PayloadStatus status) {
+  return status == cipher::PayloadStatus::kReadFailed ? kCantRead : kCantWrite;
+}
+
+bool WriteHeader(const RunState& state) {
+  const container::HeaderBytes bytes = container::Serialize(state.header);
+  return platform::WriteAt(state.output.handle, bytes.data(), bytes.size(), 0);
+}
+
+}  // namespace
+
+int RunEncode(RunState& state) {
+  Console& console = state.console;
+  const std::int64_t size = platform::FileSize(state.input);
+  if (size < 0) return Fail(state, {kCantRead});
+  state.header = container::HeaderForEncode(static_cast<std::uint32_t>(size));
+  if (!WriteHeader(state)) return Fail(state, {kCantWrite});
+
+  // The image is read once: both checksums are taken from the bytes as they pass through the
+  // cipher, so the container always describes exactly the bytes it holds.
+  console.Show("Calculating crc... ");
+  console.Print("Done");
+  console.Show("Encrypting. Please wait...");
+  const cipher::PayloadResult payload =
+      cipher::EncipherPayload(state.key, state.input, state.output.handle, state.header.plainSize);
+  if (payload.status != cipher::PayloadStatus::kOk) {
+    return Fail(state, {"FAILED", PayloadError(payload.status)});
+  }
+  console.Print("Done");
+  state.header.plainCrc = payload.in_crc;
+  console.Show("Calculating crc... ");
+  state.header.payloadCrc = payload.out_crc;
+  console.Print("Done");
+
+  if (!WriteHeader(state)) return Fail(state, {kCantWrite});
+  return Succeed(state);
+}
+
+int RunDecode(RunState& state) {
+  Console& console = state.console;
+  container::HeaderBytes bytes{};
+  const std::int64_t got = platform::ReadAt(state.input, bytes.data(), bytes.size(), 0);
+  const std::int64_t size = platform::FileSize(state.input);
+  if (got < 0 || size < 0) return Fail(state, {kCantRead});
+  state.header = container::Parse(bytes.data(), static_cast<std::size_t>(got));
+
+  const char* refusal = nullptr;
+  switch (container::CheckFields(state.header, static_cast<std::uint64_t>(size))) {
+    case container::FieldCheck::kUnknownMagic:
+      refusal = "Error: unknown magic!";
+      break;
+    case container::FieldCheck::kUnknownVersion:
+      refusal = "Error: unknown input file version!";
+      break;
+    case container::FieldCheck::kWrongSize:
+      refusal = "Error: wrong file size!";
+      break;
+    case container::FieldCheck::kPassed:
+      break;
+  }
+  if (refusal != nullptr) return Fail(state, {refusal, "Error: incorrect input file header!"});
+
+  console.Show("Checking crc... ");
+  const checksum::FileCrcResult payload_crc =
+      checksum::FileCrc32(state.input, container::kHeaderSize);
+  if (!payload_crc.ok) return Fail(state, {"FAILED", kCantRead});
+  if (payload_crc.crc != state.header.payloadCrc) {
+    return Fail(state, {"FAILED", "Error: wrong crc32 of crypted data!",
+                        "Error: incorrect input file header!"});
+  }
+  console.Print("OK");
+
+  console.Show("Decrypting. Please wait... ");
+  const cipher::PayloadResult payload =
+      cipher::DecipherPayload(state.key, state.input, state.output.handle, state.header.plainSize);
+  if (payload.status != cipher::PayloadStatus::kOk) {
+    return Fail(state, {"FAILED", PayloadError(payload.status)});
+  }
+  // The payload deciphered must be the one just checked; a container changed under us is not.
+  if (payload.in_crc != state.header.payloadCrc) return Fail(state, {"FAILED", kCantRead});
+  console.Print("Done");
+
+  console.Show("Checking crc... ");
+  if (payload.out_crc != state.header.plainCrc) {
+    return Fail(state, {"FAILED", "Error: wrong crc32 of encrypted data!"});
+  }
+  console.Print("OK");
+  return Succeed(state);
+}
+
+}  // namespace tarn::app

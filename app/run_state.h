@@ -1,0 +1,43 @@
+// Everything one run of the tool knows, in one place: the command line and its words, the
+// mode, the open files, the key words, the container header and the console.
+#pragma once
+
+#include <string>
+
+#include "app/console.h"
+#include "cipher/key_schedule.h"
+#include "container/header.h"
+#include "platform/platform.h"
+
+namespace tarn::app {
+
+enum class Mode { kNone = 0, kEncode = 1, kDecode = 2 };
+
+// Exit statuses: 0 only for a run that ends with "Successfully.".
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;  // an "Error: " line or the error report
+inline constexpr int kExitUsage = 2;    // the usage text
+
+struct RunState {
+  explicit RunState(bool interactive_console, Console::Sink sink)
+      : console(interactive_console, sink) {}
+
+  Console console;
+  std::string command_line;  // the raw command line
+  std::string tail;          // the command line from the mode switch on
+  Mode mode = Mode::kNone;
+  std::string input_name, output_name, key_text;
+  platform::FileHandle input = platform::kNoFile;
+  platform::OutputFile output;
+  cipher::KeyWords key;
+  container::Header header;
+
+  // Closes the input and removes an unfinished output. Safe on every path.
+  void ReleaseFiles() {
+    platform::DiscardOutput(&output);
+    platform::Close(input);
+    input = platform::kNoFile;
+  }
+};
+
+}  // namespace tarn::app

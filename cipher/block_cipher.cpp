@@ -1,0 +1,71 @@
+#include "cipher/block_cipher.h"
+
+namespace tarn::cipher {
+namespace {
+
+constexpr std::uint32_t kDelta = 0x9E3779B9u;
+constexpr std::uint32_t kDecipherStart = 0xC6EF3720u;  // 32 * kDelta mod 2^32
+
+std::uint32_t LoadLe32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void StoreLe32(unsigned char* p, std::uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+using BlocksFn = void (*)(const KeyWords&, unsigned char*, std::size_t);
+
+}  // namespace
+
+void EncipherBlock(std::uint32_t& v0, std::uint32_t& v1, const KeyWords& key) {
+  std::uint32_t sum = 0;
+  for (int round = 0; round < 32; ++round) {
+    sum += kDelta;
+    v0 += (v1 << 4) + (key.k0 ^ v1) + ((v1 >> 5) ^ sum) + key.k1;
+    v1 += (v0 << 4) + (key.k2 ^ v0) + ((v0 >> 5) ^ sum) + key.k3;
+  }
+}
+
+void DecipherBlock(std::uint32_t& v0, std::uint32_t& v1, const KeyWords& key) {
+  std::uint32_t sum = kDecipherStart;
+  for (int round = 0; round < 32; ++round) {
+    v1 -= (v0 << 4) + (key.k2 ^ v0) + ((v0 >> 5) ^ sum) + key.k3;
+    v0 -= (v1 << 4) + (key.k0 ^ v1) + ((v1 >> 5) ^ sum) + key.k1;
+    sum -= kDelta;
+  }
+}
+
+void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i, data += kBlockSize) {
+    std::uint32_t v0 = LoadLe32(data), v1 = LoadLe32(data + 4);
+    EncipherBlock(v0, v1, key);
+    StoreLe32(data, v0);
+    StoreLe32(data + 4, v1);
+  }
+}
+
+void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i, data += kBlockSize) {
+    std::uint32_t v0 = LoadLe32(data), v1 = LoadLe32(data + 4);
+    DecipherBlock(v0, v1, key);
+    StoreLe32(data, v0);
+    StoreLe32(data + 4, v1);
+  }
+}
+
+void EncipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
+  static const BlocksFn fn = CipherAvx2Available() ? EncipherBlocksAvx2 : EncipherBlocksScalar;
+  fn(key, data, count);
+}
+
+void DecipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
+  static const BlocksFn fn = CipherAvx2Available() ? DecipherBlocksAvx2 : DecipherBlocksScalar;
+  fn(key, data, count);
+}
+
+}  // namespace tarn::cipher

@@ -1,0 +1,31 @@
+// The 64-bit block cipher of the payload: 32 Feistel rounds on two 32-bit halves under the
+// four key words. Blocks are independent (no chaining), so many can be processed at once.
+//
+// A block is 8 bytes: v0 is bytes 0-3 and v1 bytes 4-7, each little-endian.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cipher/key_schedule.h"
+
+namespace tarn::cipher {
+
+inline constexpr std::size_t kBlockSize = 8;
+
+void EncipherBlock(std::uint32_t& v0, std::uint32_t& v1, const KeyWords& key);
+void DecipherBlock(std::uint32_t& v0, std::uint32_t& v1, const KeyWords& key);
+
+// Enciphers or deciphers `count` blocks in place, with the fastest path the processor has.
+void EncipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count);
+void DecipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count);
+
+// The individual paths, for tests and benchmarks; each has the contract above.
+void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);
+void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);
+// Only when CipherAvx2Available() is true.
+void EncipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);
+void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);
+bool CipherAvx2Available();
+
+}  // namespace tarn::cipher

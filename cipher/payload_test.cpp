@@ -1,0 +1,98 @@
+#include "cipher/payload.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "checksum/crc32.h"
+#include "cipher/block_cipher.h"
+
+namespace tarn::cipher {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch file with the given bytes, open for reading, and an output beside it.
+class PayloadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tarn-payload-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    platform::Close(in_);
+    platform::DiscardOutput(&out_);
+    fs::remove_all(dir_);
+  }
+
+  void Open(const std::vector<unsigned char>& bytes) {
+    platform::OutputFile maker;
+    ASSERT_TRUE(platform::CreateOutput((dir_ / "in").string(), platform::kNoFile, &maker));
+    ASSERT_TRUE(platform::WriteAt(maker.handle, bytes.data(), bytes.size(), 0));
+    ASSERT_TRUE(platform::CommitOutput(&maker));
+    in_ = platform::OpenInputExclusive((dir_ / "in").string());
+    ASSERT_NE(in_, platform::kNoFile);
+    ASSERT_TRUE(platform::CreateOutput((dir_ / "out").string(), in_, &out_));
+  }
+
+  std::vector<unsigned char> Output(std::size_t n) {
+    std::vector<unsigned char> bytes(n);
+    EXPECT_EQ(platform::ReadAt(out_.handle, bytes.data(), n, 0), static_cast<std::int64_t>(n));
+    return bytes;
+  }
+
+  fs::path dir_;
+  platform::FileHandle in_ = platform::kNoFile;
+  platform::OutputFile out_;
+};
+
+std::vector<unsigned char> RandomBytes(std::size_t n) {
+  std::mt19937 rng(static_cast<unsigned>(n));
+  std::vector<unsigned char> bytes(n);
+  for (auto& b : bytes) b = static_cast<unsigned char>(rng());
+  return bytes;
+}
+
+TEST_F(PayloadTest, LargePayloadMatchesTheBlockCipherAndOnePassChecksums) {
+  // Large enough to be shared among threads and to end in a partial chunk and a tail.
+  const auto plain = RandomBytes((9u << 20) + 3);
+  Open(plain);
+  const KeyWords key{0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210};
+  const PayloadResult result =
+      TransformPayload(Direction::kEncipher, key, {in_, 0}, {out_.handle, 0}, plain.size());
+  ASSERT_EQ(result.status, PayloadStatus::kOk);
+
+  std::vector<unsigned char> expected = plain;
+  EncipherBlocksScalar(key, expected.data(), expected.size() / kBlockSize);
+  EXPECT_EQ(Output(plain.size()), expected);
+  EXPECT_EQ(result.in_crc, checksum::Crc32(plain.data(), plain.size()));
+  EXPECT_EQ(result.out_crc, checksum::Crc32(expected.data(), expected.size()));
+}
+
+TEST_F(PayloadTest, InputThatIsNotExactlyTheMeasuredSizeIsARejectedRead) {
+  const auto plain = RandomBytes(1000);
+  Open(plain);
+  const KeyWords key{};
+  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 0}, {out_.handle, 0}, 999).status,
+            PayloadStatus::kReadFailed);
+  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 0}, {out_.handle, 0}, 1001).status,
+            PayloadStatus::kReadFailed);
+  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 10}, {out_.handle, 0}, 990).status,
+            PayloadStatus::kOk);
+}
+
+TEST_F(PayloadTest, EmptyPayload) {
+  Open({});
+  const PayloadResult result = EncipherPayload(KeyWords{}, in_, out_.handle, 0);
+  EXPECT_EQ(result.status, PayloadStatus::kOk);
+  EXPECT_EQ(result.in_crc, 0u);
+  EXPECT_EQ(result.out_crc, 0u);
+}
+
+}  // namespace
+}  // namespace tarn::cipher

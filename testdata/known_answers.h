@@ -1,0 +1,80 @@
+// Known answers computed with two independent models of the container format; the same
+// values are in known-answers.json beside this file.
+#pragma once
+
+#include <cstdint>
+
+namespace tarn::testdata {
+
+struct KeyScheduleAnswer {
+  const char* key;
+  std::uint32_t k[4];
+};
+
+inline constexpr KeyScheduleAnswer kKeySchedule[] = {
+    {"00000000000000000000000000000000", {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
+    {"FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}},
+    {"0123456789ABCDEFFEDCBA9876543210", {0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210}},
+    {"F38B2FFC80A4DF5A51C9BC701E7EA419", {0xF38B2FFC, 0x80A4DF5A, 0x51C9BC70, 0x1E7EA419}},
+    {"0123456789abcdeffedcba9876543210", {0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210}},
+};
+
+struct CipherAnswer {
+  const char* key;
+  std::uint32_t plain[2];
+  std::uint32_t cipher[2];
+  const char* cipher_bytes;
+};
+
+inline constexpr CipherAnswer kCipher[] = {
+    {"00000000000000000000000000000000",
+     {0x00000000, 0x00000000},
+     {0xF88B1C2D, 0x0684458E},
+     "2d1c8bf88e458406"},
+    {"00000000000000000000000000000000",
+     {0xFFFFFFFF, 0xFFFFFFFF},
+     {0x1698B9AC, 0x6385BC22},
+     "acb9981622bc8563"},
+    {"00000000000000000000000000000000",
+     {0x01234567, 0x89ABCDEF},
+     {0x9A2E82A8, 0x6A29826D},
+     "a8822e9a6d82296a"},
+    {"00000000000000000000000000000000",
+     {0x80000000, 0x00000001},
+     {0x2E9A5540, 0xED03188F},
+     "40559a2e8f1803ed"},
+    {"00000000000000000000000000000000",
+     {0xDEADBEEF, 0x0BADF00D},
+     {0xFAE0170D, 0x84D93147},
+     "0d17e0fa4731d984"},
+    {"FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",
+     {0x00000000, 0x00000000},
+     {0xB0F99407, 0xD2494A44},
+     "0794f9b0444a49d2"},
+    {"FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",
+     {0xFFFFFFFF, 0xFFFFFFFF},
+     {0xE698CB28, 0x2A936177},
+     "28cb98e67761932a"},
+    {"FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",
+     {0x01234567, 0x89ABCDEF},
+     {0x34E05BCC, 0x9AB3F91E},
+     "cc5be0341ef9b39a"},
+    {"FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",
+     {0x80000000, 0x00000001},
+     {0xBA763059, 0x0B7A9321},
+     "593076ba21937a0b"},
+    {"FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",
+     {0xDEADBEEF, 0x0BADF00D},
+     {0xDFCCF911, 0xDCECF097},
+     "11f9ccdf97f0ecdc"},
+    {"0123456789ABCDEFFEDCBA9876543210",
+     {0x00000000, 0x00000000},
+     {0xD55C2191, 0x54CCC0FF},
+     "91215cd5ffc0cc54"},
+    {"0123456789ABCDEFFEDCBA9876543210",
+     {0xFFFFFFFF, 0xFFFFFFFF},
+     {0xCDB415E8, 0xED5446E9},
+     "e815b4cde94654ed"},
+};
+
+}  // namespace tarn::testdata

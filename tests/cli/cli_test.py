@@ -1,0 +1,349 @@
+#!/usr/bin/env python3
+"""Command-line tests: run the built tool as a user does and compare the console bytes, the
+exit status and the files it leaves behind.
+
+Usage: cli_test.py PATH_TO_TARN [unittest options]
+"""
+import json
+import os
+import resource
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import fcntl
+
+TARN = None
+HERE = os.path.dirname(os.path.abspath(__file__))
+KNOWN = os.path.join(HERE, "..", "..", "testdata", "known-answers.json")
+
+BANNER = (b"VELD firmware coder/decoder v.0.1\r\n"
+          b"Firmware image containers, 128-bit key. No warranty of any kind.\r\n")
+USAGE = (b"Usage: tarn {/C|/D} input.file output.file key_32\r\n"
+         b"where: /C - encrypting mode\r\n"
+         b"       /D - decrypting mode\r\n")
+ENCODED = (b"Calculating crc... Done\r\n"
+           b"Encrypting. Please wait...Done\r\n"
+           b"Calculating crc... Done\r\n"
+           b"Successfully.\r\n")
+DECODED = (b"Checking crc... OK\r\n"
+           b"Decrypting. Please wait... Done\r\n"
+           b"Checking crc... OK\r\n"
+           b"Successfully.\r\n")
+KEY = "0123456789ABCDEFFEDCBA9876543210"
+OTHER_KEY = "F38B2FFC80A4DF5A51C9BC701E7EA419"
+HEADER_REFUSED = b"Error: incorrect input file header!\r\n"
+
+
+def lines(*texts):
+    return b"".join(t.encode() + b"\r\n" for t in texts)
+
+
+class CliCase(unittest.TestCase):
+    def setUp(self):
+        self._dir = tempfile.TemporaryDirectory(prefix="tarn-cli-")
+        self.dir = self._dir.name
+
+    def tearDown(self):
+        self._dir.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def run_tarn(self, *args, preexec=None, stdout=subprocess.PIPE):
+        proc = subprocess.run([TARN, *args], cwd=self.dir, stdout=stdout,
+                              stderr=subprocess.PIPE, preexec_fn=preexec, timeout=600)
+        return proc.returncode, proc.stdout, proc.stderr
+
+    def assertRun(self, args, status, console):
+        rc, out, err = self.run_tarn(*args)
+        self.assertEqual(out, BANNER + console)
+        self.assertEqual(err, b"")
+        self.assertEqual(rc, status)
+
+    def leftovers(self):
+        """Temporary files left in the test directory."""
+        return [n for n in os.listdir(self.dir) if ".tarn-" in n]
+
+    def encode(self, image, key=KEY, name="img.bin", out="img.cnt"):
+        self.write(name, image)
+        self.assertRun(["/C", name, out, key], 0, ENCODED)
+        return self.read(out)
+
+
+class FrontEndTest(CliCase):
+    def test_usage_cases(self):
+        self.write("in", b"12345678")
+        cases = [
+            [],
+            ["in", "out", KEY],                   # no switch
+            ["/C", "in", "out"],                  # three words
+            ["/C", "in", "out", KEY, "extra"],    # five words
+            ["/C\tin", "out", KEY],               # a tab is not a separator
+            ["/D", "/C", "/D", "in", "out", KEY], # /C wins: five words from it
+            ['"in', 'name"', "out", KEY],         # a quoted name with a space splits
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                self.assertRun(args, 2, USAGE)
+        self.assertEqual(self.leftovers(), [])
+        self.assertFalse(os.path.exists(self.path("out")))
+
+    def test_switch_forms_are_accepted(self):
+        self.write("in", b"12345678")
+        cases = [
+            ["/c", "in", "out", KEY],
+            ["words", "in", "front", "/C", "in", "out", KEY],
+            ["x/C", "in", "out", KEY],
+            ["/Cx", "in", "out", KEY],
+            ["/D", "/C", "in", "out", KEY],       # /C wins over /D in front of it
+            ["/C", "", "", "in", "", "out", KEY],  # runs of spaces separate words
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                self.assertRun(args, 0, ENCODED)
+                os.remove(self.path("out"))
+
+    def test_paths_holding_slash_c_and_slash_d(self):
+        os.makedirs(self.path("cur/dist"))
+        os.makedirs(self.path("out"))
+        self.write("cur/dist/fw.bin", b"abcdefgh12")
+        self.assertRun(["/C", "cur/dist/fw.bin", "cur/dist/fw.cnt", KEY], 0, ENCODED)
+        self.assertRun(["/d", "cur/dist/fw.cnt", "out/clean.bin", KEY], 0, DECODED)
+        self.assertEqual(self.read("out/clean.bin"), b"abcdefgh12")
+
+    def test_argument_errors(self):
+        self.write("in", b"x")
+        os.makedirs(self.path("adir"))
+        cases = [
+            (["/C", "missing", "out", KEY], "Error: file missing not found!"),
+            (["/C", "missing", "out", "G"], "Error: file missing not found!"),
+            (["/C", "adir", "out", KEY], "Error: file adir not found!"),
+            (["/C", '"in"', "out", KEY], 'Error: file "in" not found!'),
+            (["/C", "i*", "out", KEY], "Error: file i* not found!"),
+            (["/C", "in", "out", KEY[:31]], "Error: incorrect key length!"),
+            (["/C", "in", "out", KEY + "0"], "Error: incorrect key length!"),
+            (["/C", "in", "out", KEY[:31] + "G"], "Error: incorrect key!"),
+            (["/D", "in", "out", "-" * 32], "Error: incorrect key!"),
+        ]
+        for args, line in cases:
+            with self.subTest(args=args):
+                self.assertRun(args, 1, lines(line))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["adir", "in"])
+
+    def test_output_that_cannot_be_created(self):
+        self.write("in", b"12345678")
+        os.makedirs(self.path("adir"))
+        os.symlink("in", self.path("link-to-in"))
+        os.link(self.path("in"), self.path("hard-link-to-in"))
+        for out in ["in", "./in", "link-to-in", "hard-link-to-in", "adir", "nodir/out", "/dev/null"]:
+            with self.subTest(out=out):
+                self.assertRun(["/C", "in", out, KEY], 1, lines("Error: can't create output file!"))
+                self.assertEqual(self.read("in"), b"12345678")
+                self.assertEqual(self.leftovers(), [])
+
+    def test_input_held_by_another_process(self):
+        path = self.write("in", b"12345678")
+        with open(path, "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.assertRun(["/C", "in", "out", KEY], 1, lines("Error: can't open input file!"))
+        self.assertFalse(os.path.exists(self.path("out")))
+
+    def test_unreadable_input(self):
+        if os.geteuid() == 0:
+            self.skipTest("root reads every file")
+        path = self.write("in", b"12345678")
+        os.chmod(path, 0)
+        self.assertRun(["/C", "in", "out", KEY], 1, lines("Error: can't open input file!"))
+
+    def test_failed_console_write_ends_in_the_error_report(self):
+        self.write("in", b"12345678")
+        with open("/dev/full", "wb") as full:
+            rc, _, err = self.run_tarn("/C", "in", "out", KEY, stdout=full)
+        self.assertEqual(rc, 1)
+        self.assertRegex(err, rb"^Exception EInOutError in module tarn at [0-9A-F]{8}\.\r\n"
+                              rb"I/O error 28\.\r\n\r\n$")
+        self.assertFalse(os.path.exists(self.path("out")))
+        self.assertEqual(self.leftovers(), [])
+
+    def test_closed_pipe_ends_in_the_error_report(self):
+        self.write("in", b"12345678")
+        r, w = os.pipe()
+        os.close(r)
+        try:
+            rc, _, err = self.run_tarn("/C", "in", "out", KEY, stdout=w)
+        finally:
+            os.close(w)
+        self.assertEqual(rc, 1)
+        self.assertRegex(err, rb"^Exception EInOutError in module tarn at [0-9A-F]{8}\.\r\n")
+
+
+class PipelineTest(CliCase):
+    def test_known_containers(self):
+        with open(KNOWN) as f:
+            known = json.load(f)["containers"]
+        for case in known:
+            image = bytes.fromhex(case["image_hex"])
+            with self.subTest(size=len(image)):
+                self.assertEqual(self.encode(image, case["key"]).hex(), case["container_hex"])
+                self.assertRun(["/D", "img.cnt", "back.bin", case["key"].lower()], 0, DECODED)
+                self.assertEqual(self.read("back.bin"), image)
+
+    def test_round_trips(self):
+        sizes = [0, 1, 7, 8, 9, 15, 16, 65536 + 3, (1 << 20) + 5, (9 << 20) + 3]
+        for size in sizes:
+            with self.subTest(size=size):
+                image = os.urandom(size)
+                container = self.encode(image)
+                self.assertEqual(len(container), 52 + size)
+                if size % 8:
+                    self.assertEqual(container[-(size % 8):], image[-(size % 8):])
+                self.assertRun(["/D", "img.cnt", "back.bin", KEY], 0, DECODED)
+                self.assertEqual(self.read("back.bin"), image)
+                self.assertEqual(self.leftovers(), [])
+
+    def test_same_image_same_container_and_keys_change_only_the_payload(self):
+        image = os.urandom(1000) * 3
+        first = self.encode(image)
+        self.assertEqual(self.encode(image), first)
+        other = self.encode(image, OTHER_KEY)
+        self.assertEqual(other[:28], first[:28])
+        self.assertEqual(other[32:52], first[32:52])
+        self.assertNotEqual(other[28:32], first[28:32])
+        self.assertNotEqual(other[52:], first[52:])
+        self.assertEqual(self.encode(image, KEY.lower()), first)
+
+    def test_refused_containers(self):
+        image = os.urandom(4096 + 5)
+        good = self.encode(image)
+
+        def patched(offset, value):
+            data = bytearray(good)
+            data[offset:offset + 4] = value.to_bytes(4, "little")
+            return bytes(data)
+
+        def flipped(offset):
+            data = bytearray(good)
+            data[offset] ^= 0x10
+            return bytes(data)
+
+        magic = lines("Error: unknown magic!") + HEADER_REFUSED
+        crc_failed = b"Checking crc... FAILED\r\n" + lines("Error: wrong crc32 of crypted data!") + HEADER_REFUSED
+        final_failed = (b"Checking crc... OK\r\nDecrypting. Please wait... Done\r\n"
+                        b"Checking crc... FAILED\r\n" + lines("Error: wrong crc32 of encrypted data!"))
+        cases = [
+            ("plain file", image, magic),
+            ("empty file", b"", magic),
+            ("short file", good[:6], magic),
+            ("file cut in the header", good[:40], lines("Error: unknown input file version!") + HEADER_REFUSED),
+            ("header only", good[:52], lines("Error: wrong file size!") + HEADER_REFUSED),
+            ("zero word", patched(0, 1), magic),
+            ("magic", flipped(9), magic),
+            ("versionA 12", patched(36, 12), lines("Error: unknown input file version!") + HEADER_REFUSED),
+            ("versionB 329", patched(44, 329), lines("Error: unknown input file version!") + HEADER_REFUSED),
+            ("byte appended", good + b"\0", lines("Error: wrong file size!") + HEADER_REFUSED),
+            ("byte missing", good[:-1], lines("Error: wrong file size!") + HEADER_REFUSED),
+            ("payload bit", flipped(52 + 100), crc_failed),
+            ("tail bit", flipped(len(good) - 1), crc_failed),
+            ("payloadCrc bit", flipped(28), crc_failed),
+            ("plainCrc bit", flipped(32), final_failed),
+        ]
+        for name, data, console in cases:
+            with self.subTest(name):
+                self.write("bad.cnt", data)
+                self.assertRun(["/D", "bad.cnt", "out.bin", KEY], 1, console)
+                self.assertFalse(os.path.exists(self.path("out.bin")))
+                self.assertEqual(self.leftovers(), [])
+                self.assertEqual(self.read("bad.cnt"), data)
+
+    def test_wrong_key_fails_the_final_check(self):
+        self.encode(os.urandom(800))
+        self.assertRun(["/D", "img.cnt", "out.bin", OTHER_KEY], 1,
+                       b"Checking crc... OK\r\nDecrypting. Please wait... Done\r\n"
+                       b"Checking crc... FAILED\r\n" + lines("Error: wrong crc32 of encrypted data!"))
+        self.assertFalse(os.path.exists(self.path("out.bin")))
+
+    def test_unchecked_header_words_are_accepted(self):
+        image = os.urandom(64)
+        data = bytearray(self.encode(image))
+        for offset in (12, 16, 20, 24, 40):
+            data[offset:offset + 4] = b"\xAA\xBB\xCC\xDD"
+        self.write("img.cnt", bytes(data))
+        self.assertRun(["/D", "img.cnt", "back.bin", KEY], 0, DECODED)
+        self.assertEqual(self.read("back.bin"), image)
+
+    def test_failed_run_leaves_an_existing_output_untouched(self):
+        self.write("bad.cnt", b"not a container at all, just text" * 3)
+        self.write("out.bin", b"precious")
+        self.assertRun(["/D", "bad.cnt", "out.bin", KEY], 1, lines("Error: unknown magic!") + HEADER_REFUSED)
+        self.assertEqual(self.read("out.bin"), b"precious")
+
+    def test_successful_run_replaces_the_output_with_plain_permissions(self):
+        self.write("out.cnt", b"old contents")
+        os.chmod(self.path("out.cnt"), 0o600)
+        old_umask = os.umask(0o027)
+        try:
+            self.encode(b"123456789", out="out.cnt")
+        finally:
+            os.umask(old_umask)
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("out.cnt")).st_mode), 0o640)
+        self.assertEqual(len(self.read("out.cnt")), 52 + 9)
+
+    def test_output_through_a_symbolic_link_lands_on_its_target(self):
+        os.makedirs(self.path("real"))
+        self.write("real/target.cnt", b"old")
+        os.symlink("real/target.cnt", self.path("link.cnt"))
+        self.encode(b"abcdefgh", out="link.cnt")
+        self.assertTrue(os.path.islink(self.path("link.cnt")))
+        self.assertEqual(len(self.read("real/target.cnt")), 60)
+        os.symlink("real/new.cnt", self.path("dangling.cnt"))
+        self.encode(b"abcdefgh", out="dangling.cnt")
+        self.assertEqual(len(self.read("real/new.cnt")), 60)
+
+    def test_write_failure_is_reported_and_cleaned_up(self):
+        def limit_file_size():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+        self.write("big.bin", os.urandom(300000))
+        self.write("out.cnt", b"precious")
+        rc, out, err = self.run_tarn("/C", "big.bin", "out.cnt", KEY, preexec=limit_file_size)
+        self.assertEqual(out, BANNER + b"Calculating crc... Done\r\nEncrypting. Please wait...FAILED\r\n"
+                         + lines("Error: can't write output file!"))
+        self.assertEqual(rc, 1)
+        self.assertEqual(self.read("out.cnt"), b"precious")
+        self.assertEqual(self.leftovers(), [])
+
+    def test_interrupted_encode_leaves_no_temporary_file(self):
+        path = self.path("huge.bin")
+        with open(path, "wb") as f:
+            f.truncate(3 << 30)  # sparse: quick to make, slow enough to interrupt
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(sig=sig):
+                proc = subprocess.Popen([TARN, "/C", "huge.bin", "out.cnt", KEY], cwd=self.dir,
+                                        stdout=subprocess.DEVNULL)
+                deadline = time.monotonic() + 60
+                while not self.leftovers() and time.monotonic() < deadline:
+                    time.sleep(0.005)
+                self.assertTrue(self.leftovers(), "no temporary file appeared")
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(timeout=60), -sig)
+                self.assertEqual(self.leftovers(), [])
+                self.assertFalse(os.path.exists(self.path("out.cnt")))
+
+
+if __name__ == "__main__":
+    TARN = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
