@@ -1,6 +1,5 @@
 #include "app/pipelines.h"
 
-#include "checksum/crc32.h"
 #include "cipher/payload.h"
 
 namespace tarn::app {
@@ -87,24 +86,20 @@ int RunDecode(RunState& state) {
   }
   if (refusal != nullptr) return Fail(state, {refusal, "Error: incorrect input file header!"});
 
+  // The payload is read once: it is deciphered into the unfinished output while its checksum
+  // is taken, and the output is kept only if that checksum is the header's.
   console.Show("Checking crc... ");
-  const checksum::FileCrcResult payload_crc =
-      checksum::FileCrc32(state.input, container::kHeaderSize);
-  if (!payload_crc.ok) return Fail(state, {"FAILED", kCantRead});
-  if (payload_crc.crc != state.header.payloadCrc) {
-    return Fail(state, {"FAILED", "Error: wrong crc32 of crypted data!",
-                        "Error: incorrect input file header!"});
-  }
-  console.Print("OK");
-
-  console.Show("Decrypting. Please wait... ");
   const cipher::PayloadResult payload =
       cipher::DecipherPayload(state.key, state.input, state.output.handle, state.header.plainSize);
   if (payload.status != cipher::PayloadStatus::kOk) {
     return Fail(state, {"FAILED", PayloadError(payload.status)});
   }
-  // The payload deciphered must be the one just checked; a container changed under us is not.
-  if (payload.in_crc != state.header.payloadCrc) return Fail(state, {"FAILED", kCantRead});
+  if (payload.in_crc != state.header.payloadCrc) {
+    return Fail(state, {"FAILED", "Error: wrong crc32 of crypted data!",
+                        "Error: incorrect input file header!"});
+  }
+  console.Print("OK");
+  console.Show("Decrypting. Please wait... ");
   console.Print("Done");
 
   console.Show("Checking crc... ");

@@ -18,7 +18,7 @@ namespace {
 // in the processor's cache between the read, the cipher, the checksums and the write.
 constexpr std::size_t kChunk = 512 * 1024;
 // Below this a second thread costs more than it saves.
-constexpr std::uint64_t kThreadedFrom = 8ull << 20;
+constexpr std::uint64_t kThreadedFrom = 1ull << 20;
 constexpr unsigned kMaxWorkers = 2;
 
 struct Job {

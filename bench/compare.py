@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Whole-process timings of tarn against what a user would run instead, in one run.
+
+Makes a page-cached image of the given size, then runs `cp`, `openssl enc -aes-128-ctr`
+(where installed), `tarn /C` and `tarn /D` in turn, several rounds, each into a fresh output
+file after a `sync`, and prints the median wall time, the ratio to `cp` and the peak resident
+memory of each.
+
+Usage: compare.py [--size-mib N] [--rounds N] [--dir DIR] [--tarn PATH]
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import time
+
+KEY = "0123456789ABCDEFFEDCBA9876543210"
+
+
+GNU_TIME = "/usr/bin/time"
+
+
+def run_once(argv, rss_file="/tmp/tarn-bench-rss"):
+    """Wall time in seconds and peak resident memory in KiB of one process.
+
+    The peak memory comes from GNU time, which starts the command from a small process of its
+    own (a child forked from Python would count Python's memory as its own)."""
+    measured = [GNU_TIME, "-f", "%M", "-o", rss_file, *argv] if os.path.exists(GNU_TIME) else argv
+    start = time.perf_counter()
+    proc = subprocess.run(measured, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    elapsed = time.perf_counter() - start
+    if proc.returncode != 0:
+        raise SystemExit(f"{argv[0]} failed with status {proc.returncode}")
+    peak = 0
+    if measured is not argv:
+        with open(rss_file) as f:
+            peak = int(f.read().split()[-1])
+    return elapsed, peak
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size-mib", type=int, default=1024)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--dir", default="build/bench-data")
+    parser.add_argument("--tarn", default="build/release/tarn")
+    args = parser.parse_args()
+
+    os.makedirs(args.dir, exist_ok=True)
+    image = os.path.join(args.dir, f"image-{args.size_mib}m.bin")
+    size = args.size_mib << 20
+    if not os.path.exists(image) or os.path.getsize(image) != size:
+        with open(image, "wb") as f:
+            chunk = os.urandom(1 << 20)
+            for i in range(args.size_mib):
+                f.write(chunk[i % 256:] + chunk[:i % 256])
+    container = image + ".cnt"
+    run_once([args.tarn, "/C", image, container, KEY])
+    subprocess.run(["cat", image, container], stdout=subprocess.DEVNULL, check=True)
+
+    def out(name, i):
+        return os.path.join(args.dir, f"out-{name}-{i}")
+
+    tools = {
+        "cp": lambda o: ["cp", image, o],
+        "tarn /C": lambda o: [args.tarn, "/C", image, o, KEY],
+        "tarn /D": lambda o: [args.tarn, "/D", container, o, KEY],
+    }
+    if shutil.which("openssl"):
+        tools["openssl aes-128-ctr"] = lambda o: [
+            "openssl", "enc", "-aes-128-ctr", "-K", KEY, "-iv", "0" * 32, "-in", image, "-out", o]
+
+    times = {name: [] for name in tools}
+    rss = {name: 0 for name in tools}
+    for i in range(args.rounds):
+        for name, argv in tools.items():
+            target = out(name.replace(" ", "_").replace("/", ""), i)
+            subprocess.run(["sync"], check=True)
+            elapsed, peak = run_once(argv(target))
+            times[name].append(elapsed)
+            rss[name] = max(rss[name], peak)
+            os.remove(target)
+
+    base = statistics.median(times["cp"])
+    print(f"image {args.size_mib} MiB, {args.rounds} rounds, medians:")
+    print(f"{'command':<22}{'seconds':>10}{'x cp':>8}{'peak RSS':>12}")
+    for name in tools:
+        m = statistics.median(times[name])
+        print(f"{name:<22}{m:>10.3f}{m / base:>8.2f}{rss[name] / 1024:>9.1f} MiB")
+
+
+if __name__ == "__main__":
+    main()
