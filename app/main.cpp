@@ -21,7 +21,7 @@ int ReportUncaught(RunState& state, const char* class_name, const std::string& m
   }
   const std::string report =
       FormatReport(class_name, platform::ModuleFileName(), platform::CodeOffset(address), message);
-  platform::WriteStderr(platform::AnsiToOem(report));
+  platform::WriteStderr(platform::ToConsoleCodePage(report));
   return kExitFailure;
 }
 

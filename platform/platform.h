@@ -45,7 +45,7 @@ void WriteStderr(const std::string& text);
 
 // Converts text from the system's ANSI code page to the console's OEM code page where the
 // platform has the two; elsewhere returns it unchanged.
-std::string AnsiToOem(const std::string& text);
+std::string ToConsoleCodePage(const std::string& text);
 
 // --- Locale --------------------------------------------------------------------------------
 

@@ -137,7 +137,7 @@ void WriteStderr(const std::string& text) {
   }
 }
 
-std::string AnsiToOem(const std::string& text) {
+std::string ToConsoleCodePage(const std::string& text) {
   return text;
 }
 

@@ -2,7 +2,10 @@
 """Command-line tests: run the built tool as a user does and compare the console bytes, the
 exit status and the files it leaves behind.
 
-Usage: cli_test.py PATH_TO_TARN [unittest options]
+Usage: cli_test.py PATH_TO_TARN [--wine WINE --spawn SPAWN_EXE] [unittest options]
+
+With --wine the tool is the Windows build: each run goes through SPAWN_EXE under Wine, which
+starts it with an exact command line as Windows programs are started.
 """
 import json
 import os
@@ -17,6 +20,8 @@ import unittest
 import fcntl
 
 TARN = None
+WINE = None
+SPAWN = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 KNOWN = os.path.join(HERE, "..", "..", "testdata", "known-answers.json")
 
@@ -36,6 +41,15 @@ DECODED = (b"Checking crc... OK\r\n"
 KEY = "0123456789ABCDEFFEDCBA9876543210"
 OTHER_KEY = "F38B2FFC80A4DF5A51C9BC701E7EA419"
 HEADER_REFUSED = b"Error: incorrect input file header!\r\n"
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+posix_only = unittest.skipIf(len(sys.argv) > 2 and "--wine" in sys.argv, "POSIX behaviour")
+windows_only = unittest.skipUnless(len(sys.argv) > 2 and "--wine" in sys.argv, "Windows behaviour")
+REPORT_HEAD = rb"^Exception EInOutError in module tarn(\.exe)? at [0-9A-F]{8}\.\r\nI/O error \d+\.\r\n\r\n$"
 
 
 def lines(*texts):
@@ -63,7 +77,18 @@ class CliCase(unittest.TestCase):
             return f.read()
 
     def run_tarn(self, *args, preexec=None, stdout=subprocess.PIPE):
+        if WINE:
+            return self.run_line("tarn.exe " + " ".join(args), preexec=preexec, stdout=stdout)
         proc = subprocess.run([TARN, *args], cwd=self.dir, stdout=stdout,
+                              stderr=subprocess.PIPE, preexec_fn=preexec, timeout=600)
+        return proc.returncode, proc.stdout, proc.stderr
+
+    def run_line(self, command_line, hold=None, preexec=None, stdout=subprocess.PIPE):
+        """Runs the Windows build with exactly this command line."""
+        env = dict(os.environ, TARN_EXE=windows_path(TARN), TARN_CMDLINE=command_line)
+        if hold:
+            env["TARN_HOLD"] = hold
+        proc = subprocess.run([WINE, SPAWN], cwd=self.dir, env=env, stdout=stdout,
                               stderr=subprocess.PIPE, preexec_fn=preexec, timeout=600)
         return proc.returncode, proc.stdout, proc.stderr
 
@@ -116,6 +141,7 @@ class FrontEndTest(CliCase):
                 self.assertRun(args, 0, ENCODED)
                 os.remove(self.path("out"))
 
+    @posix_only
     def test_paths_holding_slash_c_and_slash_d(self):
         os.makedirs(self.path("cur/dist"))
         os.makedirs(self.path("out"))
@@ -146,14 +172,18 @@ class FrontEndTest(CliCase):
     def test_output_that_cannot_be_created(self):
         self.write("in", b"12345678")
         os.makedirs(self.path("adir"))
-        os.symlink("in", self.path("link-to-in"))
+        if not WINE:
+            os.symlink("in", self.path("link-to-in"))
         os.link(self.path("in"), self.path("hard-link-to-in"))
-        for out in ["in", "./in", "link-to-in", "hard-link-to-in", "adir", "nodir/out", "/dev/null"]:
+        names = ["in", "./in", "hard-link-to-in", "adir", "nodir/out"]
+        names += ["NUL", ".\\IN", "adir\\"] if WINE else ["link-to-in", "/dev/null"]
+        for out in names:
             with self.subTest(out=out):
                 self.assertRun(["/C", "in", out, KEY], 1, lines("Error: can't create output file!"))
                 self.assertEqual(self.read("in"), b"12345678")
                 self.assertEqual(self.leftovers(), [])
 
+    @posix_only
     def test_input_held_by_another_process(self):
         path = self.write("in", b"12345678")
         with open(path, "rb") as held:
@@ -161,6 +191,7 @@ class FrontEndTest(CliCase):
             self.assertRun(["/C", "in", "out", KEY], 1, lines("Error: can't open input file!"))
         self.assertFalse(os.path.exists(self.path("out")))
 
+    @posix_only
     def test_unreadable_input(self):
         if os.geteuid() == 0:
             self.skipTest("root reads every file")
@@ -173,8 +204,9 @@ class FrontEndTest(CliCase):
         with open("/dev/full", "wb") as full:
             rc, _, err = self.run_tarn("/C", "in", "out", KEY, stdout=full)
         self.assertEqual(rc, 1)
-        self.assertRegex(err, rb"^Exception EInOutError in module tarn at [0-9A-F]{8}\.\r\n"
-                              rb"I/O error 28\.\r\n\r\n$")
+        self.assertRegex(err, REPORT_HEAD)
+        if not WINE:
+            self.assertIn(b"I/O error 28.", err)  # ENOSPC
         self.assertFalse(os.path.exists(self.path("out")))
         self.assertEqual(self.leftovers(), [])
 
@@ -187,7 +219,7 @@ class FrontEndTest(CliCase):
         finally:
             os.close(w)
         self.assertEqual(rc, 1)
-        self.assertRegex(err, rb"^Exception EInOutError in module tarn at [0-9A-F]{8}\.\r\n")
+        self.assertRegex(err, REPORT_HEAD)
 
 
 class PipelineTest(CliCase):
@@ -290,6 +322,7 @@ class PipelineTest(CliCase):
         self.assertRun(["/D", "bad.cnt", "out.bin", KEY], 1, lines("Error: unknown magic!") + HEADER_REFUSED)
         self.assertEqual(self.read("out.bin"), b"precious")
 
+    @posix_only
     def test_successful_run_replaces_the_output_with_plain_permissions(self):
         self.write("out.cnt", b"old contents")
         os.chmod(self.path("out.cnt"), 0o600)
@@ -301,6 +334,7 @@ class PipelineTest(CliCase):
         self.assertEqual(stat.S_IMODE(os.stat(self.path("out.cnt")).st_mode), 0o640)
         self.assertEqual(len(self.read("out.cnt")), 52 + 9)
 
+    @posix_only
     def test_output_through_a_symbolic_link_lands_on_its_target(self):
         os.makedirs(self.path("real"))
         self.write("real/target.cnt", b"old")
@@ -326,6 +360,7 @@ class PipelineTest(CliCase):
         self.assertEqual(self.read("out.cnt"), b"precious")
         self.assertEqual(self.leftovers(), [])
 
+    @posix_only
     def test_interrupted_encode_leaves_no_temporary_file(self):
         path = self.path("huge.bin")
         with open(path, "wb") as f:
@@ -344,6 +379,49 @@ class PipelineTest(CliCase):
                 self.assertFalse(os.path.exists(self.path("out.cnt")))
 
 
+class WindowsTest(CliCase):
+    """What only the Windows build does: the switch is looked for in the whole raw command
+    line, program path and quoting included, and files are held with share mode 0."""
+
+    @windows_only
+    def test_switch_in_the_program_path(self):
+        self.write("in", b"12345678")
+        self.assertEqual(self.run_line(f"C:/c/tarn.exe /D in out {KEY}")[1], BANNER + USAGE)
+        self.assertEqual(self.run_line(f"C:/d/tarn.exe /C in out {KEY}")[1], BANNER + ENCODED)
+        os.remove(self.path("out"))
+        # A /d in the path is the switch when the line holds no /c: four words from it.
+        rc, out, _ = self.run_line(f"C:/d/tarn.exe in out {KEY}")
+        self.assertEqual((rc, out), (1, BANNER + lines("Error: unknown magic!") + HEADER_REFUSED))
+
+    @windows_only
+    def test_quoting_is_not_removed(self):
+        self.write("in", b"12345678")
+        rc, out, _ = self.run_line(f'"C:\\Program Files\\tarn.exe" /C in out {KEY}')
+        self.assertEqual((rc, out), (0, BANNER + ENCODED))
+        rc, out, _ = self.run_line(f'tarn.exe /C "in" out {KEY}')
+        self.assertEqual((rc, out), (1, BANNER + lines('Error: file "in" not found!')))
+        rc, out, _ = self.run_line(f'tarn.exe /C "i n" out {KEY}')
+        self.assertEqual((rc, out), (2, BANNER + USAGE))
+
+    @windows_only
+    def test_paths_with_slash_c_are_taken_for_the_switch(self):
+        os.makedirs(self.path("out"))
+        self.write("fw.bin", b"abcdefgh12")
+        self.assertRun(["/C", "fw.bin", "fw.cnt", KEY], 0, ENCODED)
+        self.assertRun(["/D", "fw.cnt", "out/clean.bin", KEY], 2, USAGE)
+        self.assertRun(["/D", "fw.cnt", "out\\clean.bin", KEY], 0, DECODED)
+
+    @windows_only
+    def test_input_held_open_by_another_process(self):
+        self.write("in", b"12345678")
+        rc, out, _ = self.run_line(f"tarn.exe /C in out {KEY}", hold="in")
+        self.assertEqual((rc, out), (1, BANNER + lines("Error: can't open input file!")))
+        self.assertFalse(os.path.exists(self.path("out")))
+
+
 if __name__ == "__main__":
     TARN = os.path.abspath(sys.argv.pop(1))
+    if len(sys.argv) > 4 and sys.argv[1] == "--wine" and sys.argv[3] == "--spawn":
+        WINE, SPAWN = sys.argv[2], os.path.abspath(sys.argv[4])
+        del sys.argv[1:5]
     unittest.main(verbosity=1)
