@@ -73,6 +73,9 @@ int RunMainSequence(RunState& state) {
   state.input_name = sm.WordAt(2, state.tail, kWordDelimiters);
   state.output_name = sm.WordAt(3, state.tail, kWordDelimiters);
   state.key_text = sm.WordAt(4, state.tail, kWordDelimiters);
+  // The key came on the command line, where process listings show it: from here on they
+  // show x's instead.
+  platform::HideFromProcessListing(state.key_text);
 
   if (!platform::FileExists(state.input_name)) {
     console.Print("Error: file " + state.input_name + " not found!");

@@ -27,15 +27,17 @@ int ReportUncaught(RunState& state, const char* class_name, const std::string& m
 
 int Run() {
   RunState state(platform::StdoutIsInteractive(), platform::WriteStdout);
+  int status;
   try {
-    const int status = RunMainSequence(state);
+    status = RunMainSequence(state);
     state.console.Flush();
-    return status;
   } catch (const Exception& e) {
-    return ReportUncaught(state, e.ClassName(), e.Message(), e.Address());
+    status = ReportUncaught(state, e.ClassName(), e.Message(), e.Address());
   } catch (const std::bad_alloc&) {
-    return ReportUncaught(state, "EOutOfMemory", "Out of memory", nullptr);
+    status = ReportUncaught(state, "EOutOfMemory", "Out of memory", nullptr);
   }
+  state.WipeKey();
+  return status;
 }
 
 }  // namespace

@@ -32,6 +32,20 @@ struct RunState {
   cipher::KeyWords key;
   container::Header header;
 
+  // Overwrites the key and every text that holds it, so that they do not outlive the run in
+  // memory.
+  void WipeKey() {
+    for (std::string* text : {&command_line, &tail, &key_text}) WipeText(*text);
+    volatile auto* words = reinterpret_cast<volatile unsigned char*>(&key);
+    for (std::size_t i = 0; i < sizeof key; ++i) words[i] = 0;
+  }
+
+  static void WipeText(std::string& text) {
+    volatile char* bytes = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
+    text.clear();
+  }
+
   // Closes the input and removes an unfinished output. Safe on every path.
   void ReleaseFiles() {
     platform::DiscardOutput(&output);

@@ -30,6 +30,10 @@ std::string RawCommandLine();
 // stops in front of the last three words (input, output, key).
 bool SwitchSearchCoversWholeLine();
 
+// Overwrites every occurrence of `secret` in the process's own copy of its command line, the
+// memory that process listings read, with 'x' characters.
+void HideFromProcessListing(const std::string& secret);
+
 [[noreturn]] void ExitProcess(int status);
 
 // --- Console -------------------------------------------------------------------------------

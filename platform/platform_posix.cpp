@@ -104,6 +104,18 @@ bool SwitchSearchCoversWholeLine() {
   return false;
 }
 
+void HideFromProcessListing(const std::string& secret) {
+  if (secret.empty()) return;
+  // The argument strings live in the memory that /proc/PID/cmdline and ps read.
+  for (int i = 1; i < g_argc; ++i) {
+    char* arg = g_argv[i];
+    for (char* at = std::strstr(arg, secret.c_str()); at != nullptr;
+         at = std::strstr(at + secret.size(), secret.c_str())) {
+      std::memset(at, 'x', secret.size());
+    }
+  }
+}
+
 void ExitProcess(int status) {
   std::_Exit(status);
 }

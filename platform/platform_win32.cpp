@@ -3,6 +3,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstring>
 #include <string>
@@ -70,6 +71,31 @@ std::string RawCommandLine() {
 
 bool SwitchSearchCoversWholeLine() {
   return true;
+}
+
+void HideFromProcessListing(const std::string& secret) {
+  if (secret.empty()) return;
+  // The ANSI copy that GetCommandLineA hands out.
+  char* ansi = GetCommandLineA();
+  for (char* at = ansi != nullptr ? std::strstr(ansi, secret.c_str()) : nullptr; at != nullptr;
+       at = std::strstr(at + secret.size(), secret.c_str())) {
+    std::memset(at, 'x', secret.size());
+  }
+  // The wide command line in the process parameters, which other processes read.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"  // GCC misreads the TEB read through %gs
+  const PEB* peb = NtCurrentTeb()->ProcessEnvironmentBlock;
+#pragma GCC diagnostic pop
+  if (peb == nullptr || peb->ProcessParameters == nullptr) return;
+  UNICODE_STRING& line = peb->ProcessParameters->CommandLine;
+  const std::size_t length = line.Length / sizeof(WCHAR);
+  for (std::size_t i = 0; i + secret.size() <= length; ++i) {
+    std::size_t k = 0;
+    while (k < secret.size() && line.Buffer[i + k] == static_cast<unsigned char>(secret[k])) ++k;
+    if (k == secret.size()) {
+      for (k = 0; k < secret.size(); ++k) line.Buffer[i + k] = L'x';
+    }
+  }
 }
 
 void ExitProcess(int status) {

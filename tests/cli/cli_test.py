@@ -379,6 +379,106 @@ class PipelineTest(CliCase):
                 self.assertFalse(os.path.exists(self.path("out.cnt")))
 
 
+def as_nobody():
+    os.setgid(65534)
+    os.setuid(65534)
+
+
+@posix_only
+class FaultTest(CliCase):
+    """Faults from outside: for each, the exact line and status, no temporary file left, an
+    existing output untouched and the input unchanged."""
+
+    LARGE = 3 << 30  # sparse: made at once, slow enough to act on while it is encoded
+
+    def assertCleanFailure(self, result, console, status=1, output="out.cnt"):
+        rc, out, err = result
+        self.assertEqual(out, BANNER + console)
+        self.assertEqual(rc, status)
+        self.assertEqual(self.leftovers(), [])
+        if os.path.exists(self.path(output)):
+            self.assertEqual(self.read(output), b"precious")
+
+    def start_large_encode(self, *extra_args):
+        with open(self.path("huge.bin"), "wb") as f:
+            f.truncate(self.LARGE)
+        proc = subprocess.Popen([TARN, "/C", "huge.bin", "out.cnt", KEY, *extra_args], cwd=self.dir,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not self.leftovers() and time.monotonic() < deadline:
+            time.sleep(0.002)
+        self.assertTrue(self.leftovers(), "no temporary file appeared")
+        return proc
+
+    def finish(self, proc):
+        out, err = proc.communicate(timeout=120)
+        return proc.returncode, out, err
+
+    def test_input_cut_short_or_grown_while_it_is_read(self):
+        cut = lambda f: f.truncate(1 << 30)
+        grow = lambda f: (f.seek(0, os.SEEK_END), f.write(b"more"))
+        for name, change in (("cut", cut), ("grown", grow)):
+            with self.subTest(name):
+                self.write("out.cnt", b"precious")
+                proc = self.start_large_encode()
+                with open(self.path("huge.bin"), "r+b") as f:
+                    change(f)
+                self.assertCleanFailure(self.finish(proc), b"Calculating crc... Done\r\n"
+                                        b"Encrypting. Please wait...FAILED\r\n"
+                                        + lines("Error: can't read input file!"))
+
+    def test_container_cut_short_while_it_is_decoded(self):
+        with open(self.path("huge.bin"), "wb") as f:
+            f.truncate(1 << 30)
+        self.assertRun(["/C", "huge.bin", "huge.cnt", KEY], 0, ENCODED)
+        self.write("out.bin", b"precious")
+        proc = subprocess.Popen([TARN, "/D", "huge.cnt", "out.bin", KEY], cwd=self.dir,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        while not self.leftovers():
+            time.sleep(0.002)
+        with open(self.path("huge.cnt"), "r+b") as f:
+            f.truncate(1 << 20)
+        self.assertCleanFailure(self.finish(proc), b"Checking crc... FAILED\r\n"
+                                + lines("Error: can't read input file!"), output="out.bin")
+
+    def test_permission_faults(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run the tool as another user")
+        os.chmod(self.dir, 0o777)
+        self.write("secret.bin", b"12345678")
+        os.chmod(self.path("secret.bin"), 0)
+        self.write("in.bin", b"12345678")
+        os.chmod(self.path("in.bin"), 0o644)
+        os.makedirs(self.path("ro"))
+        os.chmod(self.path("ro"), 0o555)
+        cases = [
+            (["/C", "secret.bin", "out.cnt", KEY], "Error: can't open input file!"),
+            (["/C", "in.bin", "ro/out.cnt", KEY], "Error: can't create output file!"),
+        ]
+        for args, line in cases:
+            with self.subTest(args=args):
+                self.assertCleanFailure(self.run_tarn(*args, preexec=as_nobody), lines(line))
+                self.assertEqual(os.listdir(self.path("ro")), [])
+
+    def test_closed_standard_output(self):
+        self.write("in.bin", b"12345678")
+        rc, out, err = self.run_tarn("/C", "in.bin", "out.cnt", KEY, preexec=lambda: os.close(1))
+        self.assertEqual(rc, 1)
+        self.assertRegex(err, REPORT_HEAD)
+        self.assertIn(b"I/O error 9.", err)  # EBADF
+        self.assertFalse(os.path.exists(self.path("out.cnt")))
+
+    def test_key_is_hidden_from_process_listings(self):
+        proc = self.start_large_encode()
+        with open(f"/proc/{proc.pid}/cmdline", "rb") as f:
+            cmdline = f.read()
+        proc.kill()
+        proc.communicate()
+        self.assertNotIn(KEY.encode(), cmdline)
+        self.assertIn(b"x" * 32, cmdline)
+        self.assertIn(b"huge.bin", cmdline)
+
+
 class WindowsTest(CliCase):
     """What only the Windows build does: the switch is looked for in the whole raw command
     line, program path and quoting included, and files are held with share mode 0."""
