@@ -17,6 +17,8 @@ std::string HandledMessage() {
   if (!handled) return std::string();
   try {
     std::rethrow_exception(handled);
+  } catch (const Exception& e) {
+    return e.Message();  // all of it: a message may hold NUL bytes, which what() stops at
   } catch (const std::exception& e) {
     return e.what();
   } catch (...) {

@@ -114,6 +114,18 @@ TEST(BaseValTest, ComposedErrors) {
             "Key: \r\nNo Key\r\nFunc: BaseVal\r\nClass: TStringManager");
 }
 
+TEST(BaseValTest, DigitsHoldingANulByteAreCarriedWhole) {
+  const std::string digits(
+      "1\0"
+      "2",
+      3);
+  EXPECT_EQ(MessageOf([&] { StringManager->BaseVal(digits, "0123456789ABCDEF"); }),
+            std::string("Key: 0123456789ABCDEF\r\n\0 missing in \"1\0"
+                        "2\" - not found in Key\r\n"
+                        "Func: BaseVal\r\nClass: TStringManager",
+                        98));
+}
+
 TEST(BaseValTest, RaisedErrorCarriesItsCodeLocation) {
   try {
     StringManager->BaseVal("g", "0123456789ABCDEF");
