@@ -39,7 +39,7 @@ class Console {
   void Drain();
 
   static constexpr std::size_t kBufferSize = 128;
-  char buffer_[kBufferSize];
+  char buffer_[kBufferSize] = {};
   std::size_t used_ = 0;
   bool interactive_;
   Sink sink_;

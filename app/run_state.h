@@ -36,8 +36,9 @@ struct RunState {
   // memory.
   void WipeKey() {
     for (std::string* text : {&command_line, &tail, &key_text}) WipeText(*text);
-    volatile auto* words = reinterpret_cast<volatile unsigned char*>(&key);
-    for (std::size_t i = 0; i < sizeof key; ++i) words[i] = 0;
+    for (std::uint32_t* word : {&key.k0, &key.k1, &key.k2, &key.k3}) {
+      *static_cast<volatile std::uint32_t*>(word) = 0;
+    }
   }
 
   static void WipeText(std::string& text) {

@@ -13,7 +13,7 @@ UpdateFn ChooseUpdate() {
 
 // Large enough that one read system call carries a lot of data, small enough to stay in the
 // processor's cache while it is checksummed.
-constexpr std::size_t kFileChunk = 256 * 1024;
+constexpr std::size_t kFileChunk = std::size_t{256} << 10;
 
 }  // namespace
 

@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint32_t kDelta = 0x9E3779B9u;
 constexpr std::uint32_t kDecipherStart = 0xC6EF3720u;
 constexpr std::size_t kBlocksPerGroup = 8;
+constexpr std::ptrdiff_t kGroupBytes = 64;  // eight 8-byte blocks
 
 struct KeyVectors {
   __m256i k0, k1, k2, k3;
@@ -54,7 +55,7 @@ TARN_AVX2 inline __m256i Mix(__m256i v, __m256i ka, __m256i kb, __m256i sum) {
 template <int N>
 TARN_AVX2 inline void EncipherGroups(const KeyVectors& k, unsigned char* p) {
   __m256i v0[N], v1[N];
-  for (int g = 0; g < N; ++g) Load(p + 64 * g, &v0[g], &v1[g]);
+  for (int g = 0; g < N; ++g) Load(p + kGroupBytes * g, &v0[g], &v1[g]);
   const __m256i delta = _mm256_set1_epi32(static_cast<int>(kDelta));
   __m256i sum = _mm256_setzero_si256();
   for (int round = 0; round < 32; ++round) {
@@ -62,13 +63,13 @@ TARN_AVX2 inline void EncipherGroups(const KeyVectors& k, unsigned char* p) {
     for (int g = 0; g < N; ++g) v0[g] = _mm256_add_epi32(v0[g], Mix(v1[g], k.k0, k.k1, sum));
     for (int g = 0; g < N; ++g) v1[g] = _mm256_add_epi32(v1[g], Mix(v0[g], k.k2, k.k3, sum));
   }
-  for (int g = 0; g < N; ++g) Store(p + 64 * g, v0[g], v1[g]);
+  for (int g = 0; g < N; ++g) Store(p + kGroupBytes * g, v0[g], v1[g]);
 }
 
 template <int N>
 TARN_AVX2 inline void DecipherGroups(const KeyVectors& k, unsigned char* p) {
   __m256i v0[N], v1[N];
-  for (int g = 0; g < N; ++g) Load(p + 64 * g, &v0[g], &v1[g]);
+  for (int g = 0; g < N; ++g) Load(p + kGroupBytes * g, &v0[g], &v1[g]);
   const __m256i delta = _mm256_set1_epi32(static_cast<int>(kDelta));
   __m256i sum = _mm256_set1_epi32(static_cast<int>(kDecipherStart));
   for (int round = 0; round < 32; ++round) {
@@ -76,26 +77,28 @@ TARN_AVX2 inline void DecipherGroups(const KeyVectors& k, unsigned char* p) {
     for (int g = 0; g < N; ++g) v0[g] = _mm256_sub_epi32(v0[g], Mix(v1[g], k.k0, k.k1, sum));
     sum = _mm256_sub_epi32(sum, delta);
   }
-  for (int g = 0; g < N; ++g) Store(p + 64 * g, v0[g], v1[g]);
+  for (int g = 0; g < N; ++g) Store(p + kGroupBytes * g, v0[g], v1[g]);
 }
 
 }  // namespace
 
 TARN_AVX2 void EncipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count) {
   const KeyVectors k = Broadcast(key);
-  for (; count >= 4 * kBlocksPerGroup; count -= 4 * kBlocksPerGroup, data += 4 * 64) {
+  for (; count >= 4 * kBlocksPerGroup; count -= 4 * kBlocksPerGroup, data += 4 * kGroupBytes) {
     EncipherGroups<4>(k, data);
   }
-  for (; count >= kBlocksPerGroup; count -= kBlocksPerGroup, data += 64) EncipherGroups<1>(k, data);
+  for (; count >= kBlocksPerGroup; count -= kBlocksPerGroup, data += kGroupBytes)
+    EncipherGroups<1>(k, data);
   EncipherBlocksScalar(key, data, count);
 }
 
 TARN_AVX2 void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count) {
   const KeyVectors k = Broadcast(key);
-  for (; count >= 4 * kBlocksPerGroup; count -= 4 * kBlocksPerGroup, data += 4 * 64) {
+  for (; count >= 4 * kBlocksPerGroup; count -= 4 * kBlocksPerGroup, data += 4 * kGroupBytes) {
     DecipherGroups<4>(k, data);
   }
-  for (; count >= kBlocksPerGroup; count -= kBlocksPerGroup, data += 64) DecipherGroups<1>(k, data);
+  for (; count >= kBlocksPerGroup; count -= kBlocksPerGroup, data += kGroupBytes)
+    DecipherGroups<1>(k, data);
   DecipherBlocksScalar(key, data, count);
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 // Large enough that the system calls cost little next to the copying, small enough to stay
 // in the processor's cache between the read, the cipher, the checksums and the write.
-constexpr std::size_t kChunk = 512 * 1024;
+constexpr std::size_t kChunk = std::size_t{512} << 10;
 // Below this a second thread costs more than it saves.
 constexpr std::uint64_t kThreadedFrom = 1ull << 20;
 constexpr unsigned kMaxWorkers = 2;

@@ -15,7 +15,9 @@
 #include "platform/platform.h"
 
 // Provided by the GNU linker: the first byte of the executable's image.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): named by the linker
 extern "C" const char __executable_start;
+// the linker names it
 
 namespace tarn::platform {
 namespace {
@@ -31,8 +33,8 @@ volatile sig_atomic_t g_has_pending_temp = 0;
 
 void OnTerminatingSignal(int sig) {
   if (g_has_pending_temp) unlink(g_pending_temp);
-  signal(sig, SIG_DFL);
-  raise(sig);
+  (void)signal(sig, SIG_DFL);
+  (void)raise(sig);
 }
 
 void SetPendingTemp(const std::string& name) {
@@ -81,14 +83,14 @@ bool ResolveLinks(std::string name, std::string* resolved) {
 void StartProcess(int argc, char** argv) {
   g_argc = argc;
   g_argv = argv;
-  std::setlocale(LC_CTYPE, "");
-  std::setlocale(LC_MONETARY, "");
+  (void)std::setlocale(LC_CTYPE, "");
+  (void)std::setlocale(LC_MONETARY, "");
   g_umask = umask(0);
   umask(g_umask);
-  signal(SIGPIPE, SIG_IGN);
-  signal(SIGINT, OnTerminatingSignal);
-  signal(SIGTERM, OnTerminatingSignal);
-  signal(SIGHUP, OnTerminatingSignal);
+  (void)signal(SIGPIPE, SIG_IGN);
+  (void)signal(SIGINT, OnTerminatingSignal);
+  (void)signal(SIGTERM, OnTerminatingSignal);
+  (void)signal(SIGHUP, OnTerminatingSignal);
 }
 
 std::string RawCommandLine() {

@@ -71,7 +71,10 @@ std::string WithLineBreak(const std::string& text) {
     const std::string line = sm.TextBefore(kCrLf, rest, 1);
     if (!sm.NormalizeBlanks(line, false).empty() && !MergeLabelLine(kFuncLabel, &functions, line) &&
         !MergeLabelLine(kClassLabel, &classes, line)) {
-      carried = sm.StripPrefix(kCrLf, carried + kCrLf + line, false);
+      std::string joined = carried;
+      joined += kCrLf;
+      joined += line;
+      carried = sm.StripPrefix(kCrLf, joined, false);
     }
     rest = sm.TextAfter(kCrLf, rest, 1);
   }

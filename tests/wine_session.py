@@ -24,8 +24,14 @@ def main():
     server = server_for(wine)
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if action == "start":
-        subprocess.run([server, "-p"], check=True, **quiet)
-        subprocess.run([wine, "wineboot", "-u"], check=True, timeout=300, **quiet)
+        # A server may be running already (started by listing the unit tests), one that ends
+        # when its last program does: replace it with a lasting one.
+        subprocess.run([server, "-k"], **quiet)
+        subprocess.run([server, "-w"], timeout=60, **quiet)
+        # In a session of its own, so that the test runner does not end it with this test.
+        subprocess.run([server, "-p"], check=True, start_new_session=True, **quiet)
+        subprocess.run([wine, "wineboot", "-u"], check=True, timeout=300, start_new_session=True,
+                       **quiet)
         print(f"wine session ready in {os.environ.get('WINEPREFIX', '~/.wine')}")
     else:
         subprocess.run([server, "-k"], **quiet)
