@@ -40,22 +40,27 @@ void DecipherBlock(std::uint32_t& v0, std::uint32_t& v1, const KeyWords& key) {
   }
 }
 
-void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count) {
+namespace {
+
+// Applies one block function to `count` blocks in place.
+template <void (*Block)(std::uint32_t&, std::uint32_t&, const KeyWords&)>
+void EachBlock(const KeyWords& key, unsigned char* data, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i, data += kBlockSize) {
     std::uint32_t v0 = LoadLe32(data), v1 = LoadLe32(data + 4);
-    EncipherBlock(v0, v1, key);
+    Block(v0, v1, key);
     StoreLe32(data, v0);
     StoreLe32(data + 4, v1);
   }
 }
 
+}  // namespace
+
+void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count) {
+  EachBlock<EncipherBlock>(key, data, count);
+}
+
 void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i, data += kBlockSize) {
-    std::uint32_t v0 = LoadLe32(data), v1 = LoadLe32(data + 4);
-    DecipherBlock(v0, v1, key);
-    StoreLe32(data, v0);
-    StoreLe32(data + 4, v1);
-  }
+  EachBlock<DecipherBlock>(key, data, count);
 }
 
 void EncipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {

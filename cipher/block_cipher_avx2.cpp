@@ -80,26 +80,27 @@ TARN_AVX2 inline void DecipherGroups(const KeyVectors& k, unsigned char* p) {
   for (int g = 0; g < N; ++g) Store(p + kGroupBytes * g, v0[g], v1[g]);
 }
 
+// Four groups at a time while there are, then single groups, then the last blocks one by one.
+template <void (*Four)(const KeyVectors&, unsigned char*),
+          void (*One)(const KeyVectors&, unsigned char*),
+          void (*Rest)(const KeyWords&, unsigned char*, std::size_t)>
+TARN_AVX2 inline void EachGroup(const KeyWords& key, unsigned char* data, std::size_t count) {
+  const KeyVectors k = Broadcast(key);
+  for (; count >= 4 * kBlocksPerGroup; count -= 4 * kBlocksPerGroup, data += 4 * kGroupBytes) {
+    Four(k, data);
+  }
+  for (; count >= kBlocksPerGroup; count -= kBlocksPerGroup, data += kGroupBytes) One(k, data);
+  Rest(key, data, count);
+}
+
 }  // namespace
 
 TARN_AVX2 void EncipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count) {
-  const KeyVectors k = Broadcast(key);
-  for (; count >= 4 * kBlocksPerGroup; count -= 4 * kBlocksPerGroup, data += 4 * kGroupBytes) {
-    EncipherGroups<4>(k, data);
-  }
-  for (; count >= kBlocksPerGroup; count -= kBlocksPerGroup, data += kGroupBytes)
-    EncipherGroups<1>(k, data);
-  EncipherBlocksScalar(key, data, count);
+  EachGroup<EncipherGroups<4>, EncipherGroups<1>, EncipherBlocksScalar>(key, data, count);
 }
 
 TARN_AVX2 void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count) {
-  const KeyVectors k = Broadcast(key);
-  for (; count >= 4 * kBlocksPerGroup; count -= 4 * kBlocksPerGroup, data += 4 * kGroupBytes) {
-    DecipherGroups<4>(k, data);
-  }
-  for (; count >= kBlocksPerGroup; count -= kBlocksPerGroup, data += kGroupBytes)
-    DecipherGroups<1>(k, data);
-  DecipherBlocksScalar(key, data, count);
+  EachGroup<DecipherGroups<4>, DecipherGroups<1>, DecipherBlocksScalar>(key, data, count);
 }
 
 bool CipherAvx2Available() {

@@ -5,24 +5,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "strman/strman.h"
 
 namespace {
 
 using namespace tarn;
-
-// Stops the run at the first property that does not hold, naming its line.
-void CheckAt(bool ok, int line) {
-  if (!ok) {
-    std::fprintf(stderr, "property at line %d does not hold\n", line);
-    std::abort();
-  }
-}
-#define Check(ok) CheckAt((ok), __LINE__)
 
 void CheckBaseVal(const std::string& digits, const std::string& key) {
   std::uint64_t value = 0;
@@ -44,10 +34,6 @@ void CheckBaseVal(const std::string& digits, const std::string& key) {
     const std::int64_t got = StringManager->BaseVal(digits, key);
     Check(expected_error.empty() && static_cast<std::uint64_t>(got) == value);
   } catch (const Exception& e) {
-    if (e.Message() != expected_error) {
-      std::fprintf(stderr, "got [%s]\nexpected [%s]\n", e.Message().c_str(),
-                   expected_error.c_str());
-    }
     Check(e.Message() == expected_error);
   }
 }

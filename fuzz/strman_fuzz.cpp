@@ -4,25 +4,15 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "strman/strman.h"
 
 namespace {
 
 using namespace tarn;
-
-// Stops the run at the first property that does not hold, naming its line.
-void CheckAt(bool ok, int line) {
-  if (!ok) {
-    std::fprintf(stderr, "property at line %d does not hold\n", line);
-    std::abort();
-  }
-}
-#define Check(ok) CheckAt((ok), __LINE__)
 
 // Position (from 1) of sub in s at or after start, comparing through `map`; 0 if none.
 template <typename Map>
