@@ -300,6 +300,20 @@ class PipelineTest(CliCase):
                 self.assertEqual(self.leftovers(), [])
                 self.assertEqual(self.read("bad.cnt"), data)
 
+    def test_images_beyond_the_format_are_refused(self):
+        with open(self.path("huge.bin"), "wb") as f:
+            f.truncate(4294967243 + 1)  # sparse; its container would reach 4 GiB
+        self.write("out.cnt", b"precious")
+        self.assertRun(["/C", "huge.bin", "out.cnt", KEY], 1, lines("Error: input file is too large!"))
+        self.assertEqual(self.read("out.cnt"), b"precious")
+        self.assertEqual(self.leftovers(), [])
+        # A container whose size no 32-bit plainSize can describe.
+        header = self.encode(b"")[:48] + (0xFFFFFFFF).to_bytes(4, "little")
+        with open(self.path("huge.cnt"), "wb") as f:
+            f.write(header)
+            f.truncate(0xFFFFFFFF + 52 + 8)
+        self.assertRun(["/D", "huge.cnt", "out.bin", KEY], 1, lines("Error: wrong file size!") + HEADER_REFUSED)
+
     def test_wrong_key_fails_the_final_check(self):
         self.encode(os.urandom(800))
         self.assertRun(["/D", "img.cnt", "out.bin", OTHER_KEY], 1,
