@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Whole-process timings of tarn against what a user would run instead, in one run.
 
-Makes a page-cached image of the given size, then runs `cp`, `openssl enc -aes-128-ctr`
-(where installed), `tarn /C` and `tarn /D` in turn, several rounds, each into a fresh output
+Makes a page-cached image of the given size, then runs `cp`, `tarn /C`, `tarn /D` and
+`openssl enc -aes-128-ctr` (where installed) in turn, several rounds, each into a fresh output
 file after a `sync`, and prints the median wall time, the ratio to `cp` and the peak resident
-memory of each.
+memory of each. Outputs are removed between rounds, not between commands.
 
 Usage: compare.py [--size-mib N] [--rounds N] [--dir DIR] [--tarn PATH]
 """
@@ -45,6 +45,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--dir", default="build/bench-data")
     parser.add_argument("--tarn", default="build/release/tarn")
+    parser.add_argument("--settle", type=float, default=3.0,
+                        help="seconds to wait after removing a round's outputs")
     args = parser.parse_args()
 
     os.makedirs(args.dir, exist_ok=True)
@@ -74,13 +76,19 @@ def main():
     times = {name: [] for name in tools}
     rss = {name: 0 for name in tools}
     for i in range(args.rounds):
+        targets = []
         for name, argv in tools.items():
-            target = out(name.replace(" ", "_").replace("/", ""), i)
+            targets.append(out(name.replace(" ", "_").replace("/", ""), i))
             subprocess.run(["sync"], check=True)
-            elapsed, peak = run_once(argv(target))
+            elapsed, peak = run_once(argv(targets[-1]))
             times[name].append(elapsed)
             rss[name] = max(rss[name], peak)
+        # Freeing large files makes the file system discard their blocks in the background,
+        # which slows whatever writes next: remove between rounds and let that settle.
+        for target in targets:
             os.remove(target)
+        subprocess.run(["sync"], check=True)
+        time.sleep(args.settle)
 
     base = statistics.median(times["cp"])
     print(f"image {args.size_mib} MiB, {args.rounds} rounds, medians:")
