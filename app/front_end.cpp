@@ -87,14 +87,16 @@ int RunMainSequence(RunState& state) {
 
   state.input = platform::OpenInputExclusive(state.input_name);
   if (state.input == platform::kNoFile) return Fail(console, "Error: can't open input file!");
-  if (state.mode == Mode::kEncode) {
-    // The container's sizes are 32-bit: refuse what would not fit before any output exists.
-    const std::int64_t size = platform::FileSize(state.input);
-    if (size < 0 || static_cast<std::uint64_t>(size) > container::kMaxPlainSize) {
-      state.ReleaseFiles();
-      return Fail(console,
-                  size < 0 ? "Error: can't read input file!" : "Error: input file is too large!");
-    }
+  const std::int64_t size = platform::FileSize(state.input);
+  if (size < 0) {
+    state.ReleaseFiles();
+    return Fail(console, "Error: can't read input file!");
+  }
+  state.input_size = static_cast<std::uint64_t>(size);
+  // The container's sizes are 32-bit: refuse what would not fit before any output exists.
+  if (state.mode == Mode::kEncode && state.input_size > container::kMaxPlainSize) {
+    state.ReleaseFiles();
+    return Fail(console, "Error: input file is too large!");
   }
   if (!platform::CreateOutput(state.output_name, state.input, &state.output)) {
     state.ReleaseFiles();

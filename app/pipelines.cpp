@@ -37,9 +37,7 @@ bool WriteHeader(const RunState& state) {
 
 int RunEncode(RunState& state) {
   Console& console = state.console;
-  const std::int64_t size = platform::FileSize(state.input);
-  if (size < 0) return Fail(state, {kCantRead});
-  state.header = container::HeaderForEncode(static_cast<std::uint32_t>(size));
+  state.header = container::HeaderForEncode(static_cast<std::uint32_t>(state.input_size));
   if (!WriteHeader(state)) return Fail(state, {kCantWrite});
 
   // The image is read once: both checksums are taken from the bytes as they pass through the
@@ -66,12 +64,11 @@ int RunDecode(RunState& state) {
   Console& console = state.console;
   container::HeaderBytes bytes{};
   const std::int64_t got = platform::ReadAt(state.input, bytes.data(), bytes.size(), 0);
-  const std::int64_t size = platform::FileSize(state.input);
-  if (got < 0 || size < 0) return Fail(state, {kCantRead});
+  if (got < 0) return Fail(state, {kCantRead});
   state.header = container::Parse(bytes.data(), static_cast<std::size_t>(got));
 
   const char* refusal = nullptr;
-  switch (container::CheckFields(state.header, static_cast<std::uint64_t>(size))) {
+  switch (container::CheckFields(state.header, state.input_size)) {
     case container::FieldCheck::kUnknownMagic:
       refusal = "Error: unknown magic!";
       break;

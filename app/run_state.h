@@ -28,6 +28,7 @@ struct RunState {
   Mode mode = Mode::kNone;
   std::string input_name, output_name, key_text;
   platform::FileHandle input = platform::kNoFile;
+  std::uint64_t input_size = 0;  // measured once, when the input is opened
   platform::OutputFile output;
   cipher::KeyWords key;
   container::Header header;
