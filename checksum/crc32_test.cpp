@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +21,11 @@ struct Path {
 };
 
 // Every path runs the same tests.
+// Names the path in test listings instead of dumping its bytes.
+void PrintTo(const Path& path, std::ostream* os) {
+  *os << path.name;
+}
+
 class Crc32PathTest : public testing::TestWithParam<Path> {
  protected:
   void SetUp() override {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,6 +19,11 @@ struct Path {
   BlocksFn encipher, decipher;
   bool available;
 };
+
+// Names the path in test listings instead of dumping its bytes.
+void PrintTo(const Path& path, std::ostream* os) {
+  *os << path.name;
+}
 
 class BlockCipherPathTest : public testing::TestWithParam<Path> {
  protected:
