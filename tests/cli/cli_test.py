@@ -18,6 +18,7 @@ import tempfile
 import time
 import unittest
 import fcntl
+import termios
 
 TARN = None
 WINE = None
@@ -209,6 +210,29 @@ class FrontEndTest(CliCase):
             self.assertIn(b"I/O error 28.", err)  # ENOSPC
         self.assertFalse(os.path.exists(self.path("out")))
         self.assertEqual(self.leftovers(), [])
+
+    @posix_only
+    def test_terminal_gets_the_same_bytes(self):
+        import pty
+        self.write("in", b"12345678")
+        main, sub = pty.openpty()
+        attrs = termios.tcgetattr(sub)
+        attrs[1] &= ~termios.OPOST  # no output translation: see the bytes the tool writes
+        termios.tcsetattr(sub, termios.TCSANOW, attrs)
+        proc = subprocess.Popen([TARN, "/C", "in", "out", KEY], cwd=self.dir, stdout=sub)
+        os.close(sub)
+        received = b""
+        while True:
+            try:
+                chunk = os.read(main, 4096)
+            except OSError:  # the terminal closes when the tool ends
+                break
+            if not chunk:
+                break
+            received += chunk
+        os.close(main)
+        self.assertEqual(proc.wait(timeout=60), 0)
+        self.assertEqual(received, BANNER + ENCODED)
 
     def test_closed_pipe_ends_in_the_error_report(self):
         self.write("in", b"12345678")
