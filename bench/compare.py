@@ -21,22 +21,26 @@ KEY = "0123456789ABCDEFFEDCBA9876543210"
 GNU_TIME = "/usr/bin/time"
 
 
-def run_once(argv, rss_file="/tmp/tarn-bench-rss"):
-    """Wall time in seconds and peak resident memory in KiB of one process.
-
-    The peak memory comes from GNU time, which starts the command from a small process of its
-    own (a child forked from Python would count Python's memory as its own)."""
-    measured = [GNU_TIME, "-f", "%M", "-o", rss_file, *argv] if os.path.exists(GNU_TIME) else argv
+def run_once(argv):
+    """Wall time in seconds of one process, started directly."""
     start = time.perf_counter()
-    proc = subprocess.run(measured, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
     if proc.returncode != 0:
         raise SystemExit(f"{argv[0]} failed with status {proc.returncode}")
-    peak = 0
-    if measured is not argv:
-        with open(rss_file) as f:
-            peak = int(f.read().split()[-1])
-    return elapsed, peak
+    return elapsed
+
+
+def peak_rss(argv, rss_file="/tmp/tarn-bench-rss"):
+    """Peak resident memory in KiB of one process, from GNU time, in a run of its own (GNU time
+    starts the command from a small process; one forked from Python would count Python's
+    memory, and its own start-up would be timed with the command)."""
+    if not os.path.exists(GNU_TIME):
+        return 0
+    subprocess.run([GNU_TIME, "-f", "%M", "-o", rss_file, *argv], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(rss_file) as f:
+        return int(f.read().split()[-1])
 
 
 def main():
@@ -58,6 +62,7 @@ def main():
             for i in range(args.size_mib):
                 f.write(chunk[i % 256:] + chunk[:i % 256])
     container = image + ".cnt"
+    rss = {}
     run_once([args.tarn, "/C", image, container, KEY])
     subprocess.run(["cat", image, container], stdout=subprocess.DEVNULL, check=True)
 
@@ -74,15 +79,16 @@ def main():
             "openssl", "enc", "-aes-128-ctr", "-K", KEY, "-iv", "0" * 32, "-in", image, "-out", o]
 
     times = {name: [] for name in tools}
-    rss = {name: 0 for name in tools}
+    for name, argv in tools.items():
+        target = out("rss", 0)
+        rss[name] = peak_rss(argv(target))
+        os.remove(target)
     for i in range(args.rounds):
         targets = []
         for name, argv in tools.items():
             targets.append(out(name.replace(" ", "_").replace("/", ""), i))
             subprocess.run(["sync"], check=True)
-            elapsed, peak = run_once(argv(targets[-1]))
-            times[name].append(elapsed)
-            rss[name] = max(rss[name], peak)
+            times[name].append(run_once(argv(targets[-1])))
         # Freeing large files makes the file system discard their blocks in the background,
         # which slows whatever writes next: remove between rounds and let that settle.
         for target in targets:
