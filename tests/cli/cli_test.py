@@ -427,7 +427,7 @@ class FaultTest(CliCase):
     """Faults from outside: for each, the exact line and status, no temporary file left, an
     existing output untouched and the input unchanged."""
 
-    LARGE = 3 << 30  # sparse: made at once, slow enough to act on while it is encoded
+    LARGE = 1 << 30  # sparse: made at once, slow enough to act on while it is encoded
 
     def assertCleanFailure(self, result, console, status=1, output="out.cnt"):
         rc, out, err = result
@@ -453,7 +453,7 @@ class FaultTest(CliCase):
         return proc.returncode, out, err
 
     def test_input_cut_short_or_grown_while_it_is_read(self):
-        cut = lambda f: f.truncate(1 << 30)
+        cut = lambda f: f.truncate(self.LARGE // 4)
         grow = lambda f: (f.seek(0, os.SEEK_END), f.write(b"more"))
         for name, change in (("cut", cut), ("grown", grow)):
             with self.subTest(name):
