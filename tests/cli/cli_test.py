@@ -84,11 +84,13 @@ class CliCase(unittest.TestCase):
                               stderr=subprocess.PIPE, preexec_fn=preexec, timeout=600)
         return proc.returncode, proc.stdout, proc.stderr
 
-    def run_line(self, command_line, hold=None, preexec=None, stdout=subprocess.PIPE):
+    def run_line(self, command_line, hold=None, peek=None, preexec=None, stdout=subprocess.PIPE):
         """Runs the Windows build with exactly this command line."""
         env = dict(os.environ, TARN_EXE=windows_path(TARN), TARN_CMDLINE=command_line)
         if hold:
             env["TARN_HOLD"] = hold
+        if peek:
+            env["TARN_PEEK"] = peek
         proc = subprocess.run([WINE, SPAWN], cwd=self.dir, env=env, stdout=stdout,
                               stderr=subprocess.PIPE, preexec_fn=preexec, timeout=600)
         return proc.returncode, proc.stdout, proc.stderr
@@ -548,6 +550,15 @@ class WindowsTest(CliCase):
         self.assertRun(["/C", "fw.bin", "fw.cnt", KEY], 0, ENCODED)
         self.assertRun(["/D", "fw.cnt", "out/clean.bin", KEY], 2, USAGE)
         self.assertRun(["/D", "fw.cnt", "out\\clean.bin", KEY], 0, DECODED)
+
+    @windows_only
+    def test_key_is_hidden_from_process_listings(self):
+        with open(self.path("huge.bin"), "wb") as f:
+            f.truncate(256 << 20)
+        rc, _, err = self.run_line(f"tarn.exe /C huge.bin out.cnt {KEY}", peek=".out.cnt.tarn-*")
+        self.assertEqual(rc, 0)
+        self.assertIn(b"peek: tarn.exe /C huge.bin out.cnt " + b"x" * 32 + b"\r\n", err)
+        self.assertNotIn(KEY.encode(), err)
 
     @windows_only
     def test_input_held_open_by_another_process(self):
