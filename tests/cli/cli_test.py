@@ -500,6 +500,25 @@ class FaultTest(CliCase):
                 self.assertCleanFailure(self.run_tarn(*args, preexec=as_nobody), lines(line))
                 self.assertEqual(os.listdir(self.path("ro")), [])
 
+    def test_full_disk(self):
+        disk = self.path("small-disk")
+        os.makedirs(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a small tmpfs here")
+        try:
+            self.write("small-disk/out.cnt", b"precious")
+            self.write("image.bin", os.urandom(1 << 20))
+            result = self.run_tarn("/C", "image.bin", "small-disk/out.cnt", KEY)
+            self.assertCleanFailure(result, b"Calculating crc... Done\r\n"
+                                    b"Encrypting. Please wait...FAILED\r\n"
+                                    + lines("Error: can't write output file!"),
+                                    output="small-disk/out.cnt")
+            self.assertEqual(os.listdir(disk), ["out.cnt"])
+        finally:
+            subprocess.run(["umount", disk])
+
     def test_closed_standard_output(self):
         self.write("in.bin", b"12345678")
         rc, out, err = self.run_tarn("/C", "in.bin", "out.cnt", KEY, preexec=lambda: os.close(1))
