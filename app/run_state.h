@@ -36,16 +36,11 @@ struct RunState {
   // Overwrites the key and every text that holds it, so that they do not outlive the run in
   // memory.
   void WipeKey() {
-    for (std::string* text : {&command_line, &tail, &key_text}) WipeText(*text);
-    for (std::uint32_t* word : {&key.k0, &key.k1, &key.k2, &key.k3}) {
-      *static_cast<volatile std::uint32_t*>(word) = 0;
+    for (std::string* text : {&command_line, &tail, &key_text}) {
+      platform::WipeMemory(text->data(), text->size());
+      text->clear();
     }
-  }
-
-  static void WipeText(std::string& text) {
-    volatile char* bytes = text.data();
-    for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
-    text.clear();
+    platform::WipeMemory(&key, sizeof key);
   }
 
   // Closes the input and removes an unfinished output. Safe on every path.

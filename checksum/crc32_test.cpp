@@ -20,12 +20,12 @@ struct Path {
   bool available;
 };
 
-// Every path runs the same tests.
 // Names the path in test listings instead of dumping its bytes.
 void PrintTo(const Path& path, std::ostream* os) {
   *os << path.name;
 }
 
+// Every path runs the same tests.
 class Crc32PathTest : public testing::TestWithParam<Path> {
  protected:
   void SetUp() override {

@@ -1,5 +1,6 @@
 #include "cipher/key_schedule.h"
 
+#include "platform/platform.h"
 #include "strman/strman.h"
 
 namespace tarn::cipher {
@@ -20,8 +21,7 @@ KeyWords SetKey(const std::string& key_text) {
   words.k1 = group(9);
   words.k2 = group(17);
   words.k3 = static_cast<std::uint32_t>(sm.BaseVal(sm.RestFrom(key, 25), kDigits));
-  volatile char* copy = key.data();
-  for (std::size_t i = 0; i < key.size(); ++i) copy[i] = 0;
+  platform::WipeMemory(key.data(), key.size());
   return words;
 }
 

@@ -34,6 +34,10 @@ bool SwitchSearchCoversWholeLine();
 // memory that process listings read, with 'x' characters.
 void HideFromProcessListing(const std::string& secret);
 
+// Overwrites n bytes with zeros in a way the compiler may not drop, for secrets in memory
+// that is about to be freed.
+void WipeMemory(void* bytes, std::size_t n);
+
 [[noreturn]] void ExitProcess(int status);
 
 // --- Console -------------------------------------------------------------------------------

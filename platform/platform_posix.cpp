@@ -17,7 +17,6 @@
 // Provided by the GNU linker: the first byte of the executable's image.
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): named by the linker
 extern "C" const char __executable_start;
-// the linker names it
 
 namespace tarn::platform {
 namespace {
@@ -116,6 +115,10 @@ void HideFromProcessListing(const std::string& secret) {
       std::memset(at, 'x', secret.size());
     }
   }
+}
+
+void WipeMemory(void* bytes, std::size_t n) {
+  explicit_bzero(bytes, n);
 }
 
 void ExitProcess(int status) {

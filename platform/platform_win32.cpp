@@ -98,6 +98,10 @@ void HideFromProcessListing(const std::string& secret) {
   }
 }
 
+void WipeMemory(void* bytes, std::size_t n) {
+  SecureZeroMemory(bytes, n);
+}
+
 void ExitProcess(int status) {
   ::ExitProcess(static_cast<UINT>(status));
 }
