@@ -66,13 +66,19 @@ int RunMainSequence(RunState& state) {
   console.Print("Firmware image containers, 128-bit key. No warranty of any kind.");
 
   state.command_line = platform::RawCommandLine();
+  platform::ProtectSecret(state.command_line.data(), state.command_line.size());
+  // An argument holding a space would reach the line as two words: never guess which.
+  if (!platform::ArgumentsSurviveCommandLine()) return Usage(console);
   state.mode =
       FindModeSwitch(state.command_line, platform::SwitchSearchCoversWholeLine(), &state.tail);
   if (state.mode == Mode::kNone) return Usage(console);
+  platform::ProtectSecret(state.tail.data(), state.tail.size());
   if (sm.CountWords(state.tail, kWordDelimiters) != 4) return Usage(console);
   state.input_name = sm.WordAt(2, state.tail, kWordDelimiters);
   state.output_name = sm.WordAt(3, state.tail, kWordDelimiters);
   state.key_text = sm.WordAt(4, state.tail, kWordDelimiters);
+  platform::ProtectSecret(state.key_text.data(), state.key_text.size());
+  platform::ProtectSecret(&state.key, sizeof state.key);
   // The key came on the command line, where process listings show it: from here on they
   // show x's instead.
   platform::HideFromProcessListing(state.key_text);
@@ -85,20 +91,13 @@ int RunMainSequence(RunState& state) {
   if (!sm.AllInSet(state.key_text, KeyDigits())) return Fail(console, "Error: incorrect key!");
   state.key = cipher::SetKey(state.key_text);
 
-  state.input = platform::OpenInputExclusive(state.input_name);
-  if (state.input == platform::kNoFile) return Fail(console, "Error: can't open input file!");
-  const std::int64_t size = platform::FileSize(state.input);
-  if (size < 0) {
-    state.ReleaseFiles();
-    return Fail(console, "Error: can't read input file!");
-  }
-  state.input_size = static_cast<std::uint64_t>(size);
+  if (!state.input.Open(state.input_name)) return Fail(console, "Error: can't open input file!");
   // The container's sizes are 32-bit: refuse what would not fit before any output exists.
-  if (state.mode == Mode::kEncode && state.input_size > container::kMaxPlainSize) {
+  if (state.mode == Mode::kEncode && state.input.size() > container::kMaxPlainSize) {
     state.ReleaseFiles();
     return Fail(console, "Error: input file is too large!");
   }
-  if (!platform::CreateOutput(state.output_name, state.input, &state.output)) {
+  if (!state.output.Create(state.output_name, state.input.handle())) {
     state.ReleaseFiles();
     return Fail(console, "Error: can't create output file!");
   }

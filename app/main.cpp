@@ -25,6 +25,10 @@ int ReportUncaught(RunState& state, const char* class_name, const std::string& m
   return kExitFailure;
 }
 
+const void* OutOfMemorySite() {
+  return reinterpret_cast<const void*>(&ReportUncaught);
+}
+
 int Run() {
   RunState state(platform::StdoutIsInteractive(), platform::WriteStdout);
   int status;
@@ -34,7 +38,8 @@ int Run() {
   } catch (const Exception& e) {
     status = ReportUncaught(state, e.ClassName(), e.Message(), e.Address());
   } catch (const std::bad_alloc&) {
-    status = ReportUncaught(state, "EOutOfMemory", "Out of memory", nullptr);
+    // Wherever memory ran out, the report names one place, the same from run to run.
+    status = ReportUncaught(state, "EOutOfMemory", "Out of memory", OutOfMemorySite());
   }
   state.WipeKey();
   return status;

@@ -27,8 +27,7 @@ struct RunState {
   std::string tail;          // the command line from the mode switch on
   Mode mode = Mode::kNone;
   std::string input_name, output_name, key_text;
-  platform::FileHandle input = platform::kNoFile;
-  std::uint64_t input_size = 0;  // measured once, when the input is opened
+  platform::InputFile input;  // measured once, when it is opened
   platform::OutputFile output;
   cipher::KeyWords key;
   container::Header header;
@@ -43,11 +42,11 @@ struct RunState {
     platform::WipeMemory(&key, sizeof key);
   }
 
-  // Closes the input and removes an unfinished output. Safe on every path.
+  // Closes the input and removes an unfinished output. Safe on every path; the files' own
+  // destructors do the same when the run state goes.
   void ReleaseFiles() {
-    platform::DiscardOutput(&output);
-    platform::Close(input);
-    input = platform::kNoFile;
+    output.Discard();
+    input.Close();
   }
 };
 

@@ -114,18 +114,19 @@ TEST(FileCrc32Test, StreamsAFileFromAnOffsetInChunks) {
   const auto bytes = RandomBytes(300000, 9);  // several read chunks and a partial one
   const std::string name = testing::TempDir() + "tarn-file-crc-" + std::to_string(bytes.size());
   platform::OutputFile maker;
-  ASSERT_TRUE(platform::CreateOutput(name, platform::kNoFile, &maker));
-  ASSERT_TRUE(platform::WriteAt(maker.handle, bytes.data(), bytes.size(), 0));
-  ASSERT_TRUE(platform::CommitOutput(&maker));
-  const platform::FileHandle file = platform::OpenInputExclusive(name);
-  ASSERT_NE(file, platform::kNoFile);
+  ASSERT_TRUE(maker.Create(name, platform::kNoFile));
+  ASSERT_TRUE(platform::WriteAt(maker.handle(), bytes.data(), bytes.size(), 0));
+  ASSERT_TRUE(maker.Commit());
+  platform::InputFile input;
+  ASSERT_TRUE(input.Open(name));
+  const platform::FileHandle file = input.handle();
   for (std::size_t offset : {std::size_t{0}, std::size_t{52}, bytes.size() - 1, bytes.size()}) {
     const FileCrcResult result = FileCrc32(file, offset);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.crc, Crc32(bytes.data() + offset, bytes.size() - offset)) << offset;
   }
   EXPECT_EQ(FileCrc32(file, bytes.size()).crc, 0u);  // an empty stretch
-  platform::Close(file);
+  input.Close();
   std::remove(name.c_str());
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -28,28 +29,37 @@ struct Job {
   std::uint64_t size;
   std::uint64_t chunks;
   std::vector<std::uint32_t> in_crcs, out_crcs;  // one per chunk
-  std::atomic<int> failure{static_cast<int>(PayloadStatus::kOk)};
+  std::atomic<bool> read_failed{false}, write_failed{false}, no_memory{false};
 
-  void Fail(PayloadStatus status) {
-    int ok = static_cast<int>(PayloadStatus::kOk);
-    failure.compare_exchange_strong(ok, static_cast<int>(status));
+  // A decode reads on to the end after a failed write, so that a damaged payload still gets
+  // its own verdict; anything else stops every worker.
+  bool Stopped() const {
+    return read_failed.load(std::memory_order_relaxed) ||
+           no_memory.load(std::memory_order_relaxed) ||
+           (direction == Direction::kEncipher && write_failed.load(std::memory_order_relaxed));
   }
-  bool Failed() const { return failure.load(std::memory_order_relaxed) != 0; }
 };
 
 // Processes chunks first, first + step, first + 2 * step, ...
-void RunChunks(Job* job, std::uint64_t first, std::uint64_t step) {
-  const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
+void RunChunks(Job* job, std::uint64_t first, std::uint64_t step) noexcept {
+  std::unique_ptr<unsigned char[]> buffer;
+  try {
+    buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
+  } catch (const std::bad_alloc&) {
+    job->no_memory = true;
+    return;
+  }
   unsigned char* data = buffer.get();
-  for (std::uint64_t c = first; c < job->chunks && !job->Failed(); c += step) {
+  for (std::uint64_t c = first; c < job->chunks && !job->Stopped(); c += step) {
     const std::uint64_t at = c * kChunk;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, job->size - at));
     if (platform::ReadAt(job->in.file, data, n, job->in.offset + at) !=
         static_cast<std::int64_t>(n)) {
-      job->Fail(PayloadStatus::kReadFailed);
+      job->read_failed = true;
       return;
     }
     job->in_crcs[c] = checksum::Crc32(data, n);
+    if (job->write_failed.load(std::memory_order_relaxed)) continue;
     if (job->direction == Direction::kEncipher) {
       EncipherBlocks(job->key, data, n / kBlockSize);
     } else {
@@ -57,8 +67,7 @@ void RunChunks(Job* job, std::uint64_t first, std::uint64_t step) {
     }
     job->out_crcs[c] = checksum::Crc32(data, n);
     if (!platform::WriteAt(job->out.file, data, n, job->out.offset + at)) {
-      job->Fail(PayloadStatus::kWriteFailed);
-      return;
+      job->write_failed = true;
     }
   }
 }
@@ -82,12 +91,18 @@ unsigned WorkersFor(std::uint64_t size) {
 PayloadResult TransformPayload(Direction direction, const KeyWords& key, FilePlace in,
                                FilePlace out, std::uint64_t size) {
   Job job{direction, key, in, out, size, (size + kChunk - 1) / kChunk, {}, {}};
+  platform::ProtectSecret(&job.key, sizeof job.key);
+  struct WipeKey {
+    KeyWords* key;
+    ~WipeKey() { platform::WipeMemory(key, sizeof *key); }
+  } wipe{&job.key};
   job.in_crcs.resize(job.chunks);
   job.out_crcs.resize(job.chunks);
   platform::AdviseSequential(in.file);
 
   const unsigned workers = WorkersFor(size);
   std::vector<std::thread> helpers;
+  helpers.reserve(workers);
   for (unsigned w = 1; w < workers; ++w) {
     try {
       helpers.emplace_back(RunChunks, &job, w, workers);
@@ -100,15 +115,21 @@ PayloadResult TransformPayload(Direction direction, const KeyWords& key, FilePla
   for (std::thread& helper : helpers) helper.join();
 
   PayloadResult result;
-  result.status = static_cast<PayloadStatus>(job.failure.load());
-  if (result.status != PayloadStatus::kOk) return result;
+  if (job.no_memory) {
+    result.status = PayloadStatus::kNoMemory;
+    return result;
+  }
   // The input must end where it was measured: a file that grew under us is not the image.
   unsigned char extra;
-  if (platform::ReadAt(in.file, &extra, 1, in.offset + size) != 0) {
+  if (job.read_failed || platform::ReadAt(in.file, &extra, 1, in.offset + size) != 0) {
     result.status = PayloadStatus::kReadFailed;
     return result;
   }
   result.in_crc = CombineChunks(job.in_crcs, size);
+  if (job.write_failed) {
+    result.status = PayloadStatus::kWriteFailed;
+    return result;
+  }
   result.out_crc = CombineChunks(job.out_crcs, size);
   return result;
 }

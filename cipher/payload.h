@@ -11,11 +11,11 @@
 
 namespace tarn::cipher {
 
-enum class PayloadStatus { kOk, kReadFailed, kWriteFailed };
+enum class PayloadStatus { kOk, kReadFailed, kWriteFailed, kNoMemory };
 
 struct PayloadResult {
   PayloadStatus status = PayloadStatus::kOk;
-  std::uint32_t in_crc = 0;   // CRC-32 of the bytes read
+  std::uint32_t in_crc = 0;   // CRC-32 of the bytes read (also after a failed decipher write)
   std::uint32_t out_crc = 0;  // CRC-32 of the bytes written
 };
 
@@ -29,8 +29,10 @@ enum class Direction { kEncipher, kDecipher };
 
 // Transforms exactly `size` bytes from `in` to `out`, checksumming both sides on the way.
 // Fails with kReadFailed when the input does not hold exactly `size` bytes from its place
-// (it was cut short or grew), and with kWriteFailed when a write fails. Large payloads are
-// shared among the processor's cores; the bytes written are the same.
+// (it was cut short or grew), with kWriteFailed when a write fails, and with kNoMemory when a
+// worker gets no buffer. A decipher reads on to the end after a failed write, so that its
+// in_crc is still the whole payload's. Large payloads are shared among the processor's cores;
+// the bytes written are the same.
 PayloadResult TransformPayload(Direction direction, const KeyWords& key, FilePlace in,
                                FilePlace out, std::uint64_t size);
 

@@ -25,28 +25,29 @@ class PayloadTest : public testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override {
-    platform::Close(in_);
-    platform::DiscardOutput(&out_);
+    input_.Close();
+    out_.Discard();
     fs::remove_all(dir_);
   }
 
   void Open(const std::vector<unsigned char>& bytes) {
     platform::OutputFile maker;
-    ASSERT_TRUE(platform::CreateOutput((dir_ / "in").string(), platform::kNoFile, &maker));
-    ASSERT_TRUE(platform::WriteAt(maker.handle, bytes.data(), bytes.size(), 0));
-    ASSERT_TRUE(platform::CommitOutput(&maker));
-    in_ = platform::OpenInputExclusive((dir_ / "in").string());
-    ASSERT_NE(in_, platform::kNoFile);
-    ASSERT_TRUE(platform::CreateOutput((dir_ / "out").string(), in_, &out_));
+    ASSERT_TRUE(maker.Create((dir_ / "in").string(), platform::kNoFile));
+    ASSERT_TRUE(platform::WriteAt(maker.handle(), bytes.data(), bytes.size(), 0));
+    ASSERT_TRUE(maker.Commit());
+    ASSERT_TRUE(input_.Open((dir_ / "in").string()));
+    in_ = input_.handle();
+    ASSERT_TRUE(out_.Create((dir_ / "out").string(), in_));
   }
 
   std::vector<unsigned char> Output(std::size_t n) {
     std::vector<unsigned char> bytes(n);
-    EXPECT_EQ(platform::ReadAt(out_.handle, bytes.data(), n, 0), static_cast<std::int64_t>(n));
+    EXPECT_EQ(platform::ReadAt(out_.handle(), bytes.data(), n, 0), static_cast<std::int64_t>(n));
     return bytes;
   }
 
   fs::path dir_;
+  platform::InputFile input_;
   platform::FileHandle in_ = platform::kNoFile;
   platform::OutputFile out_;
 };
@@ -64,7 +65,7 @@ TEST_F(PayloadTest, LargePayloadMatchesTheBlockCipherAndOnePassChecksums) {
   Open(plain);
   const KeyWords key{0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210};
   const PayloadResult result =
-      TransformPayload(Direction::kEncipher, key, {in_, 0}, {out_.handle, 0}, plain.size());
+      TransformPayload(Direction::kEncipher, key, {in_, 0}, {out_.handle(), 0}, plain.size());
   ASSERT_EQ(result.status, PayloadStatus::kOk);
 
   std::vector<unsigned char> expected = plain;
@@ -78,17 +79,43 @@ TEST_F(PayloadTest, InputThatIsNotExactlyTheMeasuredSizeIsARejectedRead) {
   const auto plain = RandomBytes(1000);
   Open(plain);
   const KeyWords key{};
-  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 0}, {out_.handle, 0}, 999).status,
+  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 0}, {out_.handle(), 0}, 999).status,
             PayloadStatus::kReadFailed);
-  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 0}, {out_.handle, 0}, 1001).status,
+  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 0}, {out_.handle(), 0}, 1001).status,
             PayloadStatus::kReadFailed);
-  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 10}, {out_.handle, 0}, 990).status,
+  EXPECT_EQ(TransformPayload(Direction::kDecipher, key, {in_, 10}, {out_.handle(), 0}, 990).status,
             PayloadStatus::kOk);
+}
+
+TEST_F(PayloadTest, FailuresInEitherWorker) {
+  // Two workers take the 512 KiB chunks in turn; the image ends in a partial chunk and a tail.
+  const auto plain = RandomBytes((3u << 20) + 5);
+  Open(plain);
+  const KeyWords key{1, 2, 3, 4};
+  platform::InputFile unwritable;  // open read-only: every write to it fails
+  ASSERT_TRUE(unwritable.Open((dir_ / "in").string()));
+  const FilePlace nowhere{unwritable.handle(), 0};
+  EXPECT_EQ(TransformPayload(Direction::kEncipher, key, {in_, 0}, nowhere, plain.size()).status,
+            PayloadStatus::kWriteFailed);
+  // A decipher reads on after the failed write, so the payload's checksum is still whole.
+  const PayloadResult decipher =
+      TransformPayload(Direction::kDecipher, key, {in_, 0}, nowhere, plain.size());
+  EXPECT_EQ(decipher.status, PayloadStatus::kWriteFailed);
+  EXPECT_EQ(decipher.in_crc, checksum::Crc32(plain.data(), plain.size()));
+  // The input cut short inside a chunk of the first worker, then of the second.
+  for (std::uintmax_t cut : {(2u << 20) + 100, (1u << 19) + 100}) {
+    fs::resize_file(dir_ / "in", cut);
+    for (Direction direction : {Direction::kEncipher, Direction::kDecipher}) {
+      EXPECT_EQ(TransformPayload(direction, key, {in_, 0}, {out_.handle(), 0}, plain.size()).status,
+                PayloadStatus::kReadFailed)
+          << cut;
+    }
+  }
 }
 
 TEST_F(PayloadTest, EmptyPayload) {
   Open({});
-  const PayloadResult result = EncipherPayload(KeyWords{}, in_, out_.handle, 0);
+  const PayloadResult result = EncipherPayload(KeyWords{}, in_, out_.handle(), 0);
   EXPECT_EQ(result.status, PayloadStatus::kOk);
   EXPECT_EQ(result.in_crc, 0u);
   EXPECT_EQ(result.out_crc, 0u);

@@ -57,9 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   g_console.clear();
   app::RunState state(false, Capture);
   state.key = cipher::SetKey("0123456789ABCDEFFEDCBA9876543210");
-  state.input = platform::OpenInputExclusive(in.string());
-  if (state.input == platform::kNoFile ||
-      !platform::CreateOutput(out.string(), state.input, &state.output)) {
+  if (!state.input.Open(in.string()) || !state.output.Create(out.string(), state.input.handle())) {
     __builtin_trap();
   }
   const int status = app::RunDecode(state);

@@ -1,16 +1,27 @@
 // POSIX implementation of the platform seam.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/random.h>
+#endif
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -23,24 +34,88 @@ namespace {
 
 int g_argc = 0;
 char** g_argv = nullptr;
+std::vector<std::string>* g_args = nullptr;  // the arguments as given, before any is hidden
 mode_t g_umask = 022;
 
-// The temporary output file, removed by the signal handler when the run is interrupted.
-// Written only outside the handler, read only inside it.
-char g_pending_temp[PATH_MAX + 1];
-volatile sig_atomic_t g_has_pending_temp = 0;
+// Unfinished outputs that have a name, removed by the signal handler when the run is
+// interrupted. A slot is claimed with signals blocked, so that a signal sees either nothing or
+// a complete entry.
+struct PendingSlot {
+  std::atomic<int> dir{-1};
+  char name[32];
+};
+constexpr int kSlots = 16;
+PendingSlot g_pending[kSlots];
+
+// The catchable signals whose default action ends the process.
+constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                                       SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
 void OnTerminatingSignal(int sig) {
-  if (g_has_pending_temp) unlink(g_pending_temp);
+  for (PendingSlot& slot : g_pending) {
+    const int dir = slot.dir.load();
+    if (dir >= 0) unlinkat(dir, slot.name, 0);
+  }
   (void)signal(sig, SIG_DFL);
   (void)raise(sig);
 }
 
-void SetPendingTemp(const std::string& name) {
-  g_has_pending_temp = 0;
-  if (name.size() > PATH_MAX) return;
-  std::memcpy(g_pending_temp, name.c_str(), name.size() + 1);
-  g_has_pending_temp = 1;
+// Blocks every terminating signal for the life of the object.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kTerminatingSignals) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Claims a slot for `name` in `dir`; -1 when all are taken. Call with signals blocked.
+int RegisterPending(int dir, const std::string& name) {
+  if (name.size() >= sizeof g_pending[0].name) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    // -2 marks a slot being filled, so that the handler skips it.
+    int free_slot = -1;
+    if (g_pending[i].dir.compare_exchange_strong(free_slot, -2)) {
+      std::memcpy(g_pending[i].name, name.c_str(), name.size() + 1);
+      g_pending[i].dir.store(dir);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void ReleasePending(int slot) {
+  if (slot >= 0) g_pending[slot].dir.store(-1);
+}
+
+// A short random name for a hidden file: ".tarn-" and 8 letters or digits.
+std::string HiddenName() {
+  unsigned char random[8] = {};
+#ifdef __linux__
+  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+#endif
+  {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t mix = static_cast<std::uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+                        static_cast<std::uint64_t>(getpid()) << 20;
+    for (unsigned char& b : random) b = static_cast<unsigned char>(mix >>= 7);
+  }
+  std::string name = ".tarn-";
+  for (unsigned char b : random) name += "abcdefghijklmnopqrstuvwxyz0123456789"[b % 36];
+  return name;
+}
+
+std::int64_t Nanoseconds(const timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 std::string BaseName(const std::string& path) {
@@ -80,23 +155,70 @@ bool ResolveLinks(std::string name, std::string* resolved) {
 }  // namespace
 
 void StartProcess(int argc, char** argv) {
+#ifdef __linux__
+  // No core file, and no ptrace or /proc/PID/mem read by other processes of the same user.
+  (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
   g_argc = argc;
   g_argv = argv;
+  g_args = new std::vector<std::string>(argv, argv + argc);
+  for (const std::string& arg : *g_args) ProtectSecret(arg.data(), arg.size());
+  // The key is the last word: from here on, process listings show x's in its place.
+  for (int i = argc - 1; i > 0; --i) {
+    if (argv[i][0] != '\0') {
+      std::memset(argv[i], 'x', std::strlen(argv[i]));
+      break;
+    }
+  }
+  // A closed standard descriptor gets a placeholder that cannot be written, so that a console
+  // write still fails and no file the tool opens becomes its standard output.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      const int placeholder = open("/dev/null", O_RDONLY);
+      if (placeholder >= 0 && placeholder != fd) close(placeholder);
+    }
+  }
   (void)std::setlocale(LC_CTYPE, "");
   (void)std::setlocale(LC_MONETARY, "");
   g_umask = umask(0);
   umask(g_umask);
   (void)signal(SIGPIPE, SIG_IGN);
-  (void)signal(SIGINT, OnTerminatingSignal);
-  (void)signal(SIGTERM, OnTerminatingSignal);
-  (void)signal(SIGHUP, OnTerminatingSignal);
+  (void)signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action = {};
+  action.sa_handler = OnTerminatingSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : kTerminatingSignals) sigaddset(&action.sa_mask, sig);
+  for (int sig : kTerminatingSignals) {
+    struct sigaction before = {};
+    // A signal ignored at start (nohup, a background job) stays ignored.
+    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    (void)sigaction(sig, &action, nullptr);
+  }
+}
+
+bool ArgumentsSurviveCommandLine() {
+  for (int i = 1; i < g_argc; ++i) {
+    if ((*g_args)[static_cast<std::size_t>(i)].find(' ') != std::string::npos) return false;
+  }
+  return true;
+}
+
+void ProtectSecret(const void* bytes, std::size_t n) {
+  if (n == 0) return;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto first = reinterpret_cast<std::uintptr_t>(bytes) & ~(page - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(bytes) + n + page - 1) & ~(page - 1);
+  (void)mlock(reinterpret_cast<void*>(first), last - first);
+#ifdef MADV_DONTDUMP
+  (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTDUMP);
+#endif
 }
 
 std::string RawCommandLine() {
-  std::string line = g_argc > 0 && g_argv[0] != nullptr ? BaseName(g_argv[0]) : "tarn";
+  std::string line = g_argc > 0 ? BaseName((*g_args)[0]) : "tarn";
   for (int i = 1; i < g_argc; ++i) {
     line += ' ';
-    line += g_argv[i];
+    line += (*g_args)[static_cast<std::size_t>(i)];
   }
   return line;
 }
@@ -196,59 +318,192 @@ bool FileExists(const std::string& name) {
   return !name.empty() && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-FileHandle OpenInputExclusive(const std::string& name) {
-  // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are accepted.
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return kNoFile;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return kNoFile;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
+namespace {
 
-bool CreateOutput(const std::string& name, FileHandle input, OutputFile* out) {
-  std::string final_name;
-  if (name.empty() || !ResolveLinks(name, &final_name)) return false;
+// What identifies the contents of an open file now; false when it cannot be measured.
+bool StampOf(int fd, FileStamp* stamp) {
   struct stat st;
-  if (stat(final_name.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return false;
-    struct stat in;
-    if (fstat(static_cast<int>(input), &in) != 0) return false;
-    if (in.st_dev == st.st_dev && in.st_ino == st.st_ino) return false;
-  } else if (errno != ENOENT) {
-    return false;
+  if (fstat(fd, &st) != 0) return false;
+  if (S_ISBLK(st.st_mode)) {
+    // A device's node says nothing of its contents; its size comes from the device.
+    const off_t end = lseek(fd, 0, SEEK_END);
+    if (end < 0) return false;
+    *stamp = FileStamp{static_cast<std::uint64_t>(end), 0, 0};
+    return true;
   }
-  std::string temp = DirName(final_name) + "/." + BaseName(final_name) + ".tarn-XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  SetPendingTemp(temp);
-  out->handle = fd;
-  out->temp_name = temp;
-  out->final_name = final_name;
+  if (!S_ISREG(st.st_mode) || st.st_size < 0) return false;
+  *stamp = FileStamp{static_cast<std::uint64_t>(st.st_size), Nanoseconds(st.st_mtim),
+                     Nanoseconds(st.st_ctim)};
   return true;
 }
 
-bool CommitOutput(OutputFile* out) {
-  const int fd = static_cast<int>(out->handle);
-  bool ok = fchmod(fd, 0666 & ~g_umask) == 0;
-  ok = close(fd) == 0 && ok;
-  out->handle = kNoFile;
-  ok = ok && rename(out->temp_name.c_str(), out->final_name.c_str()) == 0;
-  if (!ok) unlink(out->temp_name.c_str());
-  g_has_pending_temp = 0;
-  out->temp_name.clear();
-  return ok;
+// Gives the unnamed file open as `fd` the new name `to` in `dir`. Fails, leaving nothing, when
+// the name is taken (errno EEXIST).
+bool LinkUnnamed(int fd, int dir, const std::string& to) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, proc.c_str(), dir, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno == EEXIST) return false;
+  return linkat(fd, "", dir, to.c_str(), AT_EMPTY_PATH) == 0;
 }
 
-void DiscardOutput(OutputFile* out) {
-  if (out->handle != kNoFile) close(static_cast<int>(out->handle));
-  out->handle = kNoFile;
-  if (!out->temp_name.empty()) unlink(out->temp_name.c_str());
-  g_has_pending_temp = 0;
-  out->temp_name.clear();
+// True when `name` in `dir` is the file open as `fd`.
+bool SameFile(int dir, const std::string& name, int fd) {
+  struct stat a, b;
+  return fstatat(dir, name.c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool InputFile::Open(const std::string& name) {
+  Close();
+  // O_NONBLOCK keeps a FIFO from hanging the open; only regular files and block devices pass.
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  if (!StampOf(fd, &stamp_) || flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  handle_ = fd;
+  return true;
+}
+
+bool InputFile::Unchanged() const {
+  FileStamp now;
+  return handle_ != kNoFile && StampOf(static_cast<int>(handle_), &now) && now == stamp_;
+}
+
+void InputFile::Close() {
+  if (handle_ != kNoFile) close(static_cast<int>(handle_));
+  handle_ = kNoFile;
+}
+
+bool OutputFile::Create(const std::string& name, FileHandle input) {
+  Discard();
+  std::string final_name;
+  if (name.empty() || !ResolveLinks(name, &final_name)) return false;
+  std::string leaf = BaseName(final_name);
+  if (leaf.empty() || leaf == "." || leaf == "..") return false;
+  // Everything from here on happens relative to this one handle of the directory, so that a
+  // directory renamed or replaced during the run cannot send the result anywhere else.
+  int dir = open(DirName(final_name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 && errno == EACCES) {
+    dir = open(DirName(final_name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (dir < 0) return false;
+  dir_ = dir;
+  leaf_ = leaf;
+
+  struct stat st, dst;
+  if (fstat(dir, &dst) != 0) return Discard(), false;
+  const uid_t me = geteuid();
+  if (fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!S_ISREG(st.st_mode)) return Discard(), false;
+    struct stat in;
+    if (input != kNoFile && fstat(static_cast<int>(input), &in) == 0 && in.st_dev == st.st_dev &&
+        in.st_ino == st.st_ino) {
+      return Discard(), false;
+    }
+    // Replace only what this user could overwrite in place: a file it may write, its own (or
+    // any, for root), not protected by a sticky directory.
+    const bool owner = me == 0 || st.st_uid == me;
+    const bool sticky_blocks =
+        (dst.st_mode & S_ISVTX) && me != 0 && st.st_uid != me && dst.st_uid != me;
+    const int probe = openat(dir, leaf.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (probe >= 0) close(probe);
+    if (probe < 0 || !owner || sticky_blocks) return Discard(), false;
+    replaces_ = true;
+    mode_ = st.st_mode & 07777;
+    owner_ = st.st_uid;
+    group_ = st.st_gid;
+  } else if (errno != ENOENT) {
+    return Discard(), false;
+  } else {
+    mode_ = 0666 & ~g_umask;
+  }
+
+  // An unnamed file: nothing to clean up after a kill, a crash or a power cut.
+  int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // No unnamed files here: a short hidden name, registered before any signal can come.
+    SignalsBlocked blocked;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      const std::string temp = HiddenName();
+      fd = openat(dir, temp.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        temp_ = temp;
+        slot_ = RegisterPending(dir, temp);
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+  }
+  if (fd < 0) return Discard(), false;
+  handle_ = fd;
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (handle_ == kNoFile) return false;
+  const int fd = static_cast<int>(handle_);
+  const int dir = static_cast<int>(dir_);
+  if (replaces_ && geteuid() == 0) (void)fchown(fd, owner_, group_);
+  bool ok = fchmod(fd, mode_) == 0 && fdatasync(fd) == 0;
+  if (ok) {
+    SignalsBlocked blocked;
+    if (temp_.empty() && LinkUnnamed(fd, dir, leaf_)) {
+      // A new name taken in one step.
+    } else {
+      if (temp_.empty()) {
+        // The name exists: link under a hidden name first, then rename over it.
+        for (int attempt = 0; attempt < 100 && temp_.empty(); ++attempt) {
+          const std::string temp = HiddenName();
+          if (LinkUnnamed(fd, dir, temp)) {
+            temp_ = temp;
+            slot_ = RegisterPending(dir, temp);
+          } else if (errno != EEXIST) {
+            break;
+          }
+        }
+      }
+      // Publish the file this object wrote, never whatever holds the hidden name by now.
+      ok = !temp_.empty() && SameFile(dir, temp_, fd) &&
+           renameat(dir, temp_.c_str(), dir, leaf_.c_str()) == 0;
+      if (ok) {
+        ReleasePending(slot_);
+        slot_ = -1;
+        temp_.clear();
+      }
+    }
+    // The new directory entry survives a power cut too. A directory opened without read
+    // access cannot be synced; its entry is then as durable as the file system makes it.
+    if (ok && fsync(dir) != 0 && errno != EBADF) ok = false;
+  }
+  if (!ok) {
+    Discard();
+    return false;
+  }
+  close(fd);
+  handle_ = kNoFile;
+  close(dir);
+  dir_ = kNoFile;
+  return true;
+}
+
+void OutputFile::Discard() {
+  if (!temp_.empty() && dir_ != kNoFile) {
+    SignalsBlocked blocked;
+    unlinkat(static_cast<int>(dir_), temp_.c_str(), 0);
+    ReleasePending(slot_);
+  }
+  slot_ = -1;
+  temp_.clear();
+  if (handle_ != kNoFile) close(static_cast<int>(handle_));
+  handle_ = kNoFile;
+  if (dir_ != kNoFile) close(static_cast<int>(dir_));
+  dir_ = kNoFile;
+  replaces_ = false;
 }
 
 std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset) {
@@ -279,12 +534,6 @@ bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t o
     n -= static_cast<std::size_t>(done);
   }
   return true;
-}
-
-std::int64_t FileSize(FileHandle file) {
-  struct stat st;
-  if (fstat(static_cast<int>(file), &st) != 0) return -1;
-  return st.st_size;
 }
 
 void AdviseSequential(FileHandle file) {
