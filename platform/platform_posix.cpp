@@ -208,9 +208,11 @@ void ProtectSecret(const void* bytes, std::size_t n) {
   const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto first = reinterpret_cast<std::uintptr_t>(bytes) & ~(page - 1);
   const auto last = (reinterpret_cast<std::uintptr_t>(bytes) + n + page - 1) & ~(page - 1);
-  (void)mlock(reinterpret_cast<void*>(first), last - first);
+  // The calls take whole pages: the page-aligned range around the bytes.
+  void* pages = reinterpret_cast<void*>(first);  // NOLINT(performance-no-int-to-ptr)
+  (void)mlock(pages, last - first);
 #ifdef MADV_DONTDUMP
-  (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTDUMP);
+  (void)madvise(pages, last - first, MADV_DONTDUMP);
 #endif
 }
 
