@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "checksum/crc32.h"
+#include "checksum/crc32_paths.h"
 #include "cipher/block_cipher.h"
+#include "cipher/block_cipher_paths.h"
 
 namespace {
 

@@ -11,10 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The Win64 ABI keeps the stack 16-byte aligned, and GCC spills 256-bit AVX registers with
-# aligned moves as if it were 32-byte aligned: make the assembler use unaligned moves.
-set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
-
 find_program(TARN_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(NOT TARN_WINE)
   find_program(TARN_WINE NAMES wine64 wine)

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     app::RunState state(false, fuzz::Capture);
     state.key = Key();
-    Check(state.input.Open(in.string()) && state.output.Create(out.string(), state.input.handle()));
+    Check(codec::OpenInput(state.files, in.string().c_str()) == TARN_OK &&
+          codec::CreateOutput(state.files, out.string().c_str()) == TARN_OK);
     status = app::RunDecode(state);
     state.console.Flush();
   }

@@ -20,7 +20,8 @@ int RunOne(bool encode, const cipher::KeyWords& key, const std::filesystem::path
   fuzz::Captured().clear();
   app::RunState state(false, fuzz::Capture);
   state.key = key;
-  Check(state.input.Open(from.string()) && state.output.Create(to.string(), state.input.handle()));
+  Check(codec::OpenInput(state.files, from.string().c_str()) == TARN_OK &&
+        codec::CreateOutput(state.files, to.string().c_str()) == TARN_OK);
   const int status = encode ? app::RunEncode(state) : app::RunDecode(state);
   state.console.Flush();
   return status;

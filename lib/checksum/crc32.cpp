@@ -1,0 +1,72 @@
+#include "checksum/crc32.h"
+#include "checksum/crc32_paths.h"
+
+#include <memory>
+
+namespace tarn::checksum {
+namespace {
+
+using UpdateFn = std::uint32_t (*)(std::uint32_t, const void*, std::size_t);
+
+UpdateFn ChooseUpdate() {
+  return Crc32ClmulAvailable() ? Crc32UpdateClmul : Crc32UpdatePortable;
+}
+
+// Large enough that one read system call carries a lot of data, small enough to stay in the
+// processor's cache while it is checksummed.
+constexpr std::size_t kFileChunk = std::size_t{256} << 10;
+
+}  // namespace
+
+std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t n) {
+  static const UpdateFn update = ChooseUpdate();
+  return update(reg, data, n);
+}
+
+FileCrcResult FileCrc32(platform::FileHandle file, std::uint64_t offset) {
+  FileCrcResult result;
+  platform::AdviseSequential(file);
+  const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kFileChunk);
+  std::uint32_t reg = kCrc32Start;
+  for (;;) {
+    const std::int64_t got = platform::ReadAt(file, buffer.get(), kFileChunk, offset);
+    if (got < 0) return result;
+    if (got == 0) break;
+    reg = Crc32Update(reg, buffer.get(), static_cast<std::size_t>(got));
+    offset += static_cast<std::uint64_t>(got);
+  }
+  result.crc = ~reg;
+  result.ok = true;
+  return result;
+}
+
+namespace {
+
+// a(x) * b(x) modulo the polynomial, bit-reflected.
+std::uint32_t MultiplyModP(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t product = 0;
+  for (std::uint32_t m = 1u << 31; m != 0; m >>= 1) {
+    if (a & m) product ^= b;
+    b = (b & 1) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+  }
+  return product;
+}
+
+// x^(8 * n) modulo the polynomial, by squaring.
+std::uint32_t ShiftBytesModP(std::uint64_t n) {
+  std::uint32_t result = 1u << 31;  // x^0
+  std::uint32_t power = 1u << 23;   // x^8
+  for (; n != 0; n >>= 1) {
+    if (n & 1) result = MultiplyModP(power, result);
+    power = MultiplyModP(power, power);
+  }
+  return result;
+}
+
+}  // namespace
+
+std::uint32_t Crc32Combine(std::uint32_t crc1, std::uint32_t crc2, std::uint64_t len2) {
+  return MultiplyModP(ShiftBytesModP(len2), crc1) ^ crc2;
+}
+
+}  // namespace tarn::checksum

@@ -1,0 +1,42 @@
+// CRC-32 of IEEE 802.3 (reflected polynomial 0xEDB88320, register starting at 0xFFFFFFFF,
+// complemented at the end), over buffers and over open files.
+//
+// Several implementations compute the same function: a byte-at-a-time table, a portable
+// slicing-by-16 and, on x86 processors with carry-less multiplication, a folding path.
+// Crc32Update uses the fastest one the processor has, chosen once at the first call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace tarn::checksum {
+
+inline constexpr std::uint32_t kCrc32Start = 0xFFFFFFFFu;
+
+// The 256-entry table of the byte-at-a-time method.
+const std::uint32_t* Crc32Table();
+
+// Feeds n bytes to the register and returns the new register (not complemented).
+std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t n);
+
+// The finished CRC-32 of one buffer.
+inline std::uint32_t Crc32(const void* data, std::size_t n) {
+  return ~Crc32Update(kCrc32Start, data, n);
+}
+
+// The CRC-32 of two stretches one after the other, from the CRC-32 of each and the length of
+// the second.
+std::uint32_t Crc32Combine(std::uint32_t crc1, std::uint32_t crc2, std::uint64_t len2);
+
+struct FileCrcResult {
+  std::uint32_t crc = 0;
+  bool ok = false;  // false when a seek or read failed
+};
+
+// The CRC-32 of an open file from `offset` to its end, read in large chunks through one
+// buffer.
+FileCrcResult FileCrc32(platform::FileHandle file, std::uint64_t offset);
+
+}  // namespace tarn::checksum

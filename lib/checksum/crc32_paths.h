@@ -1,0 +1,16 @@
+// The individual paths of CRC-32, behind the one dispatch point in crc32.h; for that dispatch,
+// the tests that check every path and the benchmarks. Each has Crc32Update's contract.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarn::checksum {
+
+std::uint32_t Crc32UpdateBytewise(std::uint32_t reg, const void* data, std::size_t n);
+std::uint32_t Crc32UpdatePortable(std::uint32_t reg, const void* data, std::size_t n);
+// Only when Crc32ClmulAvailable() is true.
+std::uint32_t Crc32UpdateClmul(std::uint32_t reg, const void* data, std::size_t n);
+bool Crc32ClmulAvailable();
+
+}  // namespace tarn::checksum

@@ -1,0 +1,25 @@
+// The individual paths of the block cipher, behind the one dispatch point in block_cipher.h;
+// for that dispatch, the tests that check every path and the benchmarks. Each path has the
+// contract of EncipherBlocks and DecipherBlocks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cipher/key.h"
+
+namespace tarn::cipher {
+
+// The round constant and the sum a decipher starts from (32 times the constant).
+inline constexpr std::uint32_t kDelta = 0x9E3779B9u;
+inline constexpr std::uint32_t kDecipherStart = 0xC6EF3720u;
+inline constexpr int kRounds = 32;
+
+void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);
+void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);
+// Only when CipherAvx2Available() is true.
+void EncipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);
+void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);
+bool CipherAvx2Available();
+
+}  // namespace tarn::cipher

@@ -1,0 +1,114 @@
+#include "codec/codec.h"
+
+namespace tarn::codec {
+
+tarn_status StatusOf(PayloadStatus status) {
+  switch (status) {
+    case PayloadStatus::kOk:
+      return TARN_OK;
+    case PayloadStatus::kReadFailed:
+      return TARN_READ_FAILED;
+    case PayloadStatus::kWriteFailed:
+      return TARN_WRITE_FAILED;
+    case PayloadStatus::kNoMemory:
+      return TARN_NO_MEMORY;
+    case PayloadStatus::kCancelled:
+      return TARN_CANCELLED;
+  }
+  return TARN_READ_FAILED;
+}
+
+tarn_status OpenInput(Files& files, const char* name) {
+  return name != nullptr && files.input.Open(name) ? TARN_OK : TARN_CANT_OPEN_INPUT;
+}
+
+tarn_status CheckImageSize(const Files& files) {
+  return files.input.size() > container::kMaxPlainSize ? TARN_TOO_LARGE : TARN_OK;
+}
+
+tarn_status CreateOutput(Files& files, const char* name) {
+  return name != nullptr && files.output.Create(name, files.input.handle())
+             ? TARN_OK
+             : TARN_CANT_CREATE_OUTPUT;
+}
+
+tarn_status WriteHeader(Files& files, const container::Header& header) {
+  const container::HeaderBytes bytes = container::Serialize(header);
+  return platform::WriteAt(files.output.handle(), bytes.data(), bytes.size(), 0)
+             ? TARN_OK
+             : TARN_WRITE_FAILED;
+}
+
+tarn_status EncodePayload(Files& files, const cipher::KeyWords& key, container::Header* header,
+                          Progress progress) {
+  const PayloadResult payload = TransformPayload(
+      Transform{nullptr, &key}, {files.input.handle(), 0},
+      {files.output.handle(), container::kHeaderSize}, header->plainSize, progress);
+  if (payload.status == PayloadStatus::kNoMemory || payload.status == PayloadStatus::kCancelled) {
+    return StatusOf(payload.status);
+  }
+  // A failed read or an input that changed while it was read: the bytes are not the image.
+  if (payload.status == PayloadStatus::kReadFailed || !files.input.Unchanged()) {
+    return TARN_READ_FAILED;
+  }
+  if (payload.status != PayloadStatus::kOk) return StatusOf(payload.status);
+  header->plainCrc = payload.in_crc;
+  header->payloadCrc = payload.out_crc;
+  return TARN_OK;
+}
+
+tarn_status ReadHeader(Files& files, container::Header* header) {
+  container::HeaderBytes bytes{};
+  const std::int64_t got = platform::ReadAt(files.input.handle(), bytes.data(), bytes.size(), 0);
+  if (got < 0) return TARN_READ_FAILED;
+  *header = container::Parse(bytes.data(), static_cast<std::size_t>(got));
+  switch (container::CheckFields(*header, files.input.size())) {
+    case container::FieldCheck::kUnknownMagic:
+      return TARN_NOT_A_CONTAINER;
+    case container::FieldCheck::kUnknownVersion:
+      return TARN_UNKNOWN_VERSION;
+    case container::FieldCheck::kWrongSize:
+      return TARN_WRONG_SIZE;
+    case container::FieldCheck::kPassed:
+      break;
+  }
+  return TARN_OK;
+}
+
+PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,
+                             const cipher::KeyWords* reencipher, const container::Header& header,
+                             Progress progress) {
+  PayloadVerdict verdict;
+  const PayloadResult payload =
+      TransformPayload(Transform{key, key != nullptr ? reencipher : nullptr},
+                       {files.input.handle(), container::kHeaderSize},
+                       {files.output.handle(), reencipher != nullptr ? container::kHeaderSize : 0},
+                       header.plainSize, progress);
+  if (payload.status == PayloadStatus::kNoMemory || payload.status == PayloadStatus::kCancelled) {
+    verdict.status = StatusOf(payload.status);
+    return verdict;
+  }
+  if (payload.status == PayloadStatus::kReadFailed || !files.input.Unchanged()) {
+    verdict.status = TARN_READ_FAILED;
+    return verdict;
+  }
+  verdict.payload_ok = payload.in_crc == header.payloadCrc;
+  if (!verdict.payload_ok) {
+    verdict.status = TARN_PAYLOAD_DAMAGED;
+  } else if (payload.status == PayloadStatus::kWriteFailed) {
+    verdict.status = TARN_WRITE_FAILED;
+  } else if (key != nullptr) {
+    verdict.image_checked = true;
+    verdict.image_ok = payload.plain_crc == header.plainCrc;
+    verdict.out_crc = payload.out_crc;
+    if (!verdict.image_ok) verdict.status = TARN_IMAGE_MISMATCH;
+  }
+  return verdict;
+}
+
+tarn_status Publish(Files& files) {
+  files.input.Close();
+  return files.output.Commit() ? TARN_OK : TARN_WRITE_FAILED;
+}
+
+}  // namespace tarn::codec

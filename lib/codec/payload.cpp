@@ -1,0 +1,170 @@
+#include "codec/payload.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "checksum/crc32.h"
+#include "cipher/block_cipher.h"
+
+namespace tarn::codec {
+
+using cipher::KeyWords;
+namespace {
+
+// Large enough that the system calls cost little next to the copying, small enough to stay
+// in the processor's cache between the read, the cipher, the checksums and the write.
+constexpr std::size_t kChunk = std::size_t{512} << 10;
+// Below this a second thread costs more than it saves.
+constexpr std::uint64_t kThreadedFrom = 1ull << 20;
+constexpr unsigned kMaxWorkers = 2;
+
+struct Job {
+  KeyWords decipher_key, encipher_key;
+  bool decipher, encipher;
+  FilePlace in, out;
+  std::uint64_t size;
+  std::uint64_t chunks;
+  Progress progress;
+  std::vector<std::uint32_t> in_crcs, plain_crcs, out_crcs;  // one per chunk
+  std::atomic<std::uint64_t> done{0};
+  std::atomic<bool> read_failed{false}, write_failed{false}, no_memory{false}, cancelled{false};
+
+  // A decipher reads on to the end after a failed write, so that a damaged payload still gets
+  // its own verdict; anything else stops every worker.
+  bool Stopped() const {
+    return read_failed.load(std::memory_order_relaxed) ||
+           no_memory.load(std::memory_order_relaxed) || cancelled.load(std::memory_order_relaxed) ||
+           (!decipher && write_failed.load(std::memory_order_relaxed));
+  }
+};
+
+// Processes chunks first, first + step, first + 2 * step, ... The worker with `first` 0 runs on
+// the calling thread and makes the progress reports.
+void RunChunks(Job* job, std::uint64_t first, std::uint64_t step) noexcept {
+  std::unique_ptr<unsigned char[]> buffer;
+  try {
+    buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
+  } catch (const std::bad_alloc&) {
+    job->no_memory = true;
+    return;
+  }
+  unsigned char* data = buffer.get();
+  const bool writes = job->out.file != platform::kNoFile;
+  for (std::uint64_t c = first; c < job->chunks && !job->Stopped(); c += step) {
+    const std::uint64_t at = c * kChunk;
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, job->size - at));
+    if (platform::ReadAt(job->in.file, data, n, job->in.offset + at) !=
+        static_cast<std::int64_t>(n)) {
+      job->read_failed = true;
+      return;
+    }
+    job->in_crcs[c] = checksum::Crc32(data, n);
+    const bool skip = job->write_failed.load(std::memory_order_relaxed);
+    if (job->decipher && !skip) {
+      cipher::DecipherBlocks(job->decipher_key, data, n / cipher::kBlockSize);
+      job->plain_crcs[c] = checksum::Crc32(data, n);
+    }
+    if (job->encipher && !skip) {
+      cipher::EncipherBlocks(job->encipher_key, data, n / cipher::kBlockSize);
+      job->out_crcs[c] = checksum::Crc32(data, n);
+    }
+    if (writes && !skip && !platform::WriteAt(job->out.file, data, n, job->out.offset + at)) {
+      job->write_failed = true;
+    }
+    const std::uint64_t done = job->done.fetch_add(n) + n;
+    if (first == 0 && job->progress.report != nullptr &&
+        job->progress.report(job->progress.context, done, job->size)) {
+      job->cancelled = true;
+    }
+  }
+}
+
+// The CRC-32 of the whole stretch from the CRC-32 of each chunk.
+std::uint32_t CombineChunks(const std::vector<std::uint32_t>& crcs, std::uint64_t size) {
+  std::uint32_t crc = 0;
+  for (std::size_t c = 0; c < crcs.size(); ++c) {
+    const std::uint64_t length = std::min<std::uint64_t>(kChunk, size - c * kChunk);
+    crc = checksum::Crc32Combine(crc, crcs[c], length);
+  }
+  return crc;
+}
+
+unsigned WorkersFor(std::uint64_t size) {
+  if (size < kThreadedFrom) return 1;
+  return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
+}
+
+}  // namespace
+
+PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePlace out,
+                               std::uint64_t size, Progress progress) {
+  Job job{transform.decipher != nullptr ? *transform.decipher : KeyWords{},
+          transform.encipher != nullptr ? *transform.encipher : KeyWords{},
+          transform.decipher != nullptr,
+          transform.encipher != nullptr,
+          in,
+          out,
+          size,
+          (size + kChunk - 1) / kChunk,
+          progress,
+          {},
+          {},
+          {}};
+  platform::ProtectSecret(&job, sizeof job.decipher_key + sizeof job.encipher_key);
+  struct WipeKeys {
+    Job* job;
+    ~WipeKeys() {
+      platform::WipeMemory(&job->decipher_key, sizeof job->decipher_key);
+      platform::WipeMemory(&job->encipher_key, sizeof job->encipher_key);
+    }
+  } wipe{&job};
+  job.in_crcs.resize(job.chunks);
+  if (job.decipher) job.plain_crcs.resize(job.chunks);
+  if (job.encipher) job.out_crcs.resize(job.chunks);
+  platform::AdviseSequential(in.file);
+
+  const unsigned workers = WorkersFor(size);
+  std::vector<std::thread> helpers;
+  helpers.reserve(workers);
+  for (unsigned w = 1; w < workers; ++w) {
+    try {
+      helpers.emplace_back(RunChunks, &job, w, workers);
+    } catch (const std::system_error&) {
+      // No thread to be had: this thread does that share too.
+      RunChunks(&job, w, workers);
+    }
+  }
+  RunChunks(&job, 0, workers);
+  for (std::thread& helper : helpers) helper.join();
+
+  PayloadResult result;
+  if (job.no_memory) {
+    result.status = PayloadStatus::kNoMemory;
+    return result;
+  }
+  if (job.cancelled) {
+    result.status = PayloadStatus::kCancelled;
+    return result;
+  }
+  // The input must end where it was measured: a file that grew under us is not the image.
+  unsigned char extra;
+  if (job.read_failed || platform::ReadAt(in.file, &extra, 1, in.offset + size) != 0) {
+    result.status = PayloadStatus::kReadFailed;
+    return result;
+  }
+  result.in_crc = CombineChunks(job.in_crcs, size);
+  result.plain_crc = job.decipher ? CombineChunks(job.plain_crcs, size) : result.in_crc;
+  if (job.write_failed) {
+    result.status = PayloadStatus::kWriteFailed;
+    return result;
+  }
+  result.out_crc = job.encipher ? CombineChunks(job.out_crcs, size) : result.plain_crc;
+  return result;
+}
+
+}  // namespace tarn::codec

@@ -1,0 +1,130 @@
+// The one seam between tarn and the operating system, files and memory: what the library
+// needs. process.h beside it declares what the programs need besides (the process, the
+// console, the locale). platform_posix.cpp and platform_win32.cpp implement this header,
+// process_posix.cpp and process_win32.cpp that one. No file outside this folder includes an
+// operating-system header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tarn::platform {
+
+// An open operating-system file. Negative values mean "no file".
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// --- Memory --------------------------------------------------------------------------------
+
+// Keeps n bytes of secret memory out of swap and core dumps where the system allows it. Best
+// effort: nothing fails when it does not.
+void ProtectSecret(const void* bytes, std::size_t n);
+
+// Overwrites n bytes with zeros in a way the compiler may not drop, for secrets in memory
+// that is about to be freed.
+void WipeMemory(void* bytes, std::size_t n);
+
+// Removes every unfinished output that has a name, as the process is about to die of a
+// signal. Safe to call from a signal handler.
+void RemovePendingOutputs();
+
+// --- Files ---------------------------------------------------------------------------------
+
+// True when the name denotes something that exists and is not a directory. The name is taken
+// literally: wildcard characters match only themselves.
+bool FileExists(const std::string& name);
+
+// What identifies a file's contents at one moment: its size and its modification and change
+// times (zero where a kind of file has none that mean anything, such as a block device).
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0, changed_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// An input file, open for reading and held deny-write for as long as the object lives: any
+// number of readers may hold one file at once, but not while another process holds it for
+// writing (POSIX: a shared advisory lock, refused while someone holds an exclusive one;
+// Windows: FILE_SHARE_READ). Not copyable; the destructor closes it.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile() { Close(); }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Opens a regular file or a block device and measures it. False when it cannot be opened or
+  // measured, is another kind of file (directory, FIFO, character device, socket), or is held
+  // by a writer.
+  bool Open(const std::string& name);
+  FileHandle handle() const { return handle_; }
+  // The size measured when the file was opened.
+  std::uint64_t size() const { return stamp_.size; }
+  // True when the file still has the size and times it had when it was opened, so that the
+  // bytes read are the bytes that were measured.
+  bool Unchanged() const;
+  void Close();
+
+ private:
+  FileHandle handle_ = kNoFile;
+  FileStamp stamp_;
+};
+
+// An output file under construction. It is written without a name the user could see (an
+// unnamed file on Linux, a short hidden name elsewhere, registered for removal before any
+// signal or console event can miss it) in the output's directory, and takes the output's name
+// only in Commit. Whatever ends the object's life before that (a failure, an exception, the
+// destructor) removes it, so no path leaves a partial file under the output's name, and an
+// existing file of that name stays as it was. Not copyable.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() { Discard(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Prepares the output for `name` (a symbolic link's target, when `name` is a link). Refuses
+  // (false, nothing created) when the name denotes `input` (also through links), a directory
+  // or another non-regular file; when an existing file there could not be opened for writing
+  // or replaced by this user (read-only, another user's, in a sticky directory, held open by
+  // another process on Windows); or when its directory takes no new file. `input` may be
+  // kNoFile.
+  bool Create(const std::string& name, FileHandle input);
+  FileHandle handle() const { return handle_; }
+
+  // Gives the written file the permissions (and, where this user may set them, the owner and
+  // group) of the file it replaces, or 0666 less the umask for a new name; makes its data
+  // durable; gives it the output's name in one step, through the directory taken at Create;
+  // and makes that name durable. Only the file this object wrote is ever published. False
+  // when any step fails: then the unfinished file is removed and nothing is published, unless
+  // only the last step (the directory's sync) failed, after the name was already in place.
+  bool Commit();
+
+  // Removes the unfinished file, if any. Safe to call more than once.
+  void Discard();
+
+ private:
+  FileHandle handle_ = kNoFile;
+  FileHandle dir_ = kNoFile;  // the output's directory, where the platform has directory handles
+  std::string leaf_;          // the output's name: in dir_, or the whole path
+  std::string temp_;          // the unfinished file's name, where it has one
+  int slot_ = -1;             // its registration for removal on a signal
+  bool replaces_ = false;     // an existing file will be replaced
+  std::uint32_t mode_ = 0, owner_ = 0, group_ = 0;  // what the published file gets
+};
+
+// Reads up to n bytes from `offset`, stopping early only at the end of the file: the count
+// read, or -1 on failure. Safe to call from several threads at once.
+std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset);
+
+// Writes all n bytes at `offset`; false on failure (a short write included). Safe to call
+// from several threads at once for separate stretches of the file.
+bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset);
+
+// Tells the system that the file will be read front to back once.
+void AdviseSequential(FileHandle file);
+
+void Close(FileHandle file);
+
+}  // namespace tarn::platform

@@ -1,0 +1,402 @@
+// POSIX implementation of the platform seam: files and memory.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/random.h>
+#endif
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+#include "platform/posix_common.h"
+
+namespace tarn::platform {
+namespace {
+
+// Unfinished outputs that have a name, removed by the signal handler when the run is
+// interrupted. A slot is claimed with signals blocked, so that a signal sees either nothing or
+// a complete entry.
+struct PendingSlot {
+  std::atomic<int> dir{-1};
+  char name[32];
+};
+constexpr int kSlots = 16;
+PendingSlot g_pending[kSlots];
+
+// The catchable signals whose default action ends the process.
+constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                                       SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+
+// Blocks every terminating signal for the life of the object.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kTerminatingSignals) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Claims a slot for `name` in `dir`; -1 when all are taken. Call with signals blocked.
+int RegisterPending(int dir, const std::string& name) {
+  if (name.size() >= sizeof g_pending[0].name) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    // -2 marks a slot being filled, so that the handler skips it.
+    int free_slot = -1;
+    if (g_pending[i].dir.compare_exchange_strong(free_slot, -2)) {
+      std::memcpy(g_pending[i].name, name.c_str(), name.size() + 1);
+      g_pending[i].dir.store(dir);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void ReleasePending(int slot) {
+  if (slot >= 0) g_pending[slot].dir.store(-1);
+}
+
+// A short random name for a hidden file: ".tarn-" and 8 letters or digits.
+std::string HiddenName() {
+  unsigned char random[8] = {};
+#ifdef __linux__
+  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+#endif
+  {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t mix = static_cast<std::uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+                        static_cast<std::uint64_t>(getpid()) << 20;
+    for (unsigned char& b : random) b = static_cast<unsigned char>(mix >>= 7);
+  }
+  std::string name = ".tarn-";
+  for (unsigned char b : random) name += "abcdefghijklmnopqrstuvwxyz0123456789"[b % 36];
+  return name;
+}
+
+// The process's umask. Reading it means setting it: done only where no unnamed file tells it.
+mode_t CurrentUmask() {
+  const mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}
+
+std::int64_t Nanoseconds(const timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Follows a chain of symbolic links from `name` to the path a plain create would write.
+// Returns false on a loop or an unreadable link.
+bool ResolveLinks(std::string name, std::string* resolved) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *resolved = name;
+      return true;
+    }
+    char target[PATH_MAX + 1];
+    const ssize_t n = readlink(name.c_str(), target, PATH_MAX);
+    if (n < 0) return false;
+    target[n] = '\0';
+    if (target[0] == '/') {
+      name = target;
+    } else {
+      name = DirName(name) + "/" + target;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void ProtectSecret(const void* bytes, std::size_t n) {
+  if (n == 0) return;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto first = reinterpret_cast<std::uintptr_t>(bytes) & ~(page - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(bytes) + n + page - 1) & ~(page - 1);
+  // The calls take whole pages: the page-aligned range around the bytes.
+  void* pages = reinterpret_cast<void*>(first);  // NOLINT(performance-no-int-to-ptr)
+  (void)mlock(pages, last - first);
+#ifdef MADV_DONTDUMP
+  (void)madvise(pages, last - first, MADV_DONTDUMP);
+#endif
+}
+
+void WipeMemory(void* bytes, std::size_t n) {
+  explicit_bzero(bytes, n);
+}
+
+void RemovePendingOutputs() {
+  for (PendingSlot& slot : g_pending) {
+    const int dir = slot.dir.load();
+    if (dir >= 0) unlinkat(dir, slot.name, 0);
+  }
+}
+
+bool FileExists(const std::string& name) {
+  struct stat st;
+  return !name.empty() && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+// What identifies the contents of an open file now; false when it cannot be measured.
+bool StampOf(int fd, FileStamp* stamp) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  if (S_ISBLK(st.st_mode)) {
+    // A device's node says nothing of its contents; its size comes from the device.
+    const off_t end = lseek(fd, 0, SEEK_END);
+    if (end < 0) return false;
+    *stamp = FileStamp{static_cast<std::uint64_t>(end), 0, 0};
+    return true;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_size < 0) return false;
+  *stamp = FileStamp{static_cast<std::uint64_t>(st.st_size), Nanoseconds(st.st_mtim),
+                     Nanoseconds(st.st_ctim)};
+  return true;
+}
+
+// Gives the unnamed file open as `fd` the new name `to` in `dir`. Fails, leaving nothing, when
+// the name is taken (errno EEXIST).
+bool LinkUnnamed(int fd, int dir, const std::string& to) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, proc.c_str(), dir, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno == EEXIST) return false;
+  return linkat(fd, "", dir, to.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// True when `name` in `dir` is the file open as `fd`.
+bool SameFile(int dir, const std::string& name, int fd) {
+  struct stat a, b;
+  return fstatat(dir, name.c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool InputFile::Open(const std::string& name) {
+  Close();
+  // O_NONBLOCK keeps a FIFO from hanging the open; only regular files and block devices pass.
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  if (!StampOf(fd, &stamp_) || flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  handle_ = fd;
+  return true;
+}
+
+bool InputFile::Unchanged() const {
+  FileStamp now;
+  return handle_ != kNoFile && StampOf(static_cast<int>(handle_), &now) && now == stamp_;
+}
+
+void InputFile::Close() {
+  if (handle_ != kNoFile) close(static_cast<int>(handle_));
+  handle_ = kNoFile;
+}
+
+bool OutputFile::Create(const std::string& name, FileHandle input) {
+  Discard();
+  std::string final_name;
+  if (name.empty() || !ResolveLinks(name, &final_name)) return false;
+  std::string leaf = BaseName(final_name);
+  if (leaf.empty() || leaf == "." || leaf == "..") return false;
+  // Everything from here on happens relative to this one handle of the directory, so that a
+  // directory renamed or replaced during the run cannot send the result anywhere else.
+  int dir = open(DirName(final_name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 && errno == EACCES) {
+    dir = open(DirName(final_name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (dir < 0) return false;
+  dir_ = dir;
+  leaf_ = leaf;
+
+  struct stat st, dst;
+  if (fstat(dir, &dst) != 0) return Discard(), false;
+  const uid_t me = geteuid();
+  if (fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!S_ISREG(st.st_mode)) return Discard(), false;
+    struct stat in;
+    if (input != kNoFile && fstat(static_cast<int>(input), &in) == 0 && in.st_dev == st.st_dev &&
+        in.st_ino == st.st_ino) {
+      return Discard(), false;
+    }
+    // Replace only what this user could overwrite in place: a file it may write, its own (or
+    // any, for root), not protected by a sticky directory.
+    const bool owner = me == 0 || st.st_uid == me;
+    const bool sticky_blocks =
+        (dst.st_mode & S_ISVTX) && me != 0 && st.st_uid != me && dst.st_uid != me;
+    const int probe = openat(dir, leaf.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (probe >= 0) close(probe);
+    if (probe < 0 || !owner || sticky_blocks) return Discard(), false;
+    replaces_ = true;
+    mode_ = st.st_mode & 07777;
+    owner_ = st.st_uid;
+    group_ = st.st_gid;
+  } else if (errno != ENOENT) {
+    return Discard(), false;
+  }
+
+  // An unnamed file: nothing to clean up after a kill, a crash or a power cut. It is created
+  // with the permissions of a plainly created file (0666 less the umask); being unnamed, no
+  // other process can open it meanwhile.
+  int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd >= 0 && !replaces_) {
+    struct stat made;
+    if (fstat(fd, &made) != 0) {
+      close(fd);
+      return Discard(), false;
+    }
+    mode_ = made.st_mode & 07777;
+  }
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // No unnamed files here: a short hidden name, registered before any signal can come.
+    SignalsBlocked blocked;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      const std::string temp = HiddenName();
+      fd = openat(dir, temp.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        temp_ = temp;
+        slot_ = RegisterPending(dir, temp);
+        if (!replaces_) mode_ = 0666 & ~CurrentUmask();
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+  }
+  if (fd < 0) return Discard(), false;
+  handle_ = fd;
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (handle_ == kNoFile) return false;
+  const int fd = static_cast<int>(handle_);
+  const int dir = static_cast<int>(dir_);
+  if (replaces_ && geteuid() == 0) (void)fchown(fd, owner_, group_);
+  bool ok = fchmod(fd, mode_) == 0 && fdatasync(fd) == 0;
+  if (ok) {
+    SignalsBlocked blocked;
+    if (temp_.empty() && LinkUnnamed(fd, dir, leaf_)) {
+      // A new name taken in one step.
+    } else {
+      if (temp_.empty()) {
+        // The name exists: link under a hidden name first, then rename over it.
+        for (int attempt = 0; attempt < 100 && temp_.empty(); ++attempt) {
+          const std::string temp = HiddenName();
+          if (LinkUnnamed(fd, dir, temp)) {
+            temp_ = temp;
+            slot_ = RegisterPending(dir, temp);
+          } else if (errno != EEXIST) {
+            break;
+          }
+        }
+      }
+      // Publish the file this object wrote, never whatever holds the hidden name by now.
+      ok = !temp_.empty() && SameFile(dir, temp_, fd) &&
+           renameat(dir, temp_.c_str(), dir, leaf_.c_str()) == 0;
+      if (ok) {
+        ReleasePending(slot_);
+        slot_ = -1;
+        temp_.clear();
+      }
+    }
+    // The new directory entry survives a power cut too. A directory opened without read
+    // access cannot be synced; its entry is then as durable as the file system makes it.
+    if (ok && fsync(dir) != 0 && errno != EBADF) ok = false;
+  }
+  if (!ok) {
+    Discard();
+    return false;
+  }
+  close(fd);
+  handle_ = kNoFile;
+  close(dir);
+  dir_ = kNoFile;
+  return true;
+}
+
+void OutputFile::Discard() {
+  if (!temp_.empty() && dir_ != kNoFile) {
+    SignalsBlocked blocked;
+    unlinkat(static_cast<int>(dir_), temp_.c_str(), 0);
+    ReleasePending(slot_);
+  }
+  slot_ = -1;
+  temp_.clear();
+  if (handle_ != kNoFile) close(static_cast<int>(handle_));
+  handle_ = kNoFile;
+  if (dir_ != kNoFile) close(static_cast<int>(dir_));
+  dir_ = kNoFile;
+  replaces_ = false;
+}
+
+std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t total = 0;
+  while (total < n) {
+    const std::uint64_t at = offset + total;
+    if (at > static_cast<std::uint64_t>(INT64_MAX)) return -1;
+    const ssize_t done =
+        pread(static_cast<int>(file), bytes + total, n - total, static_cast<off_t>(at));
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) return -1;
+    if (done == 0) break;
+    total += static_cast<std::size_t>(done);
+  }
+  return static_cast<std::int64_t>(total);
+}
+
+bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (n > 0) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    const ssize_t done = pwrite(static_cast<int>(file), bytes, n, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    bytes += done;
+    offset += static_cast<std::uint64_t>(done);
+    n -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+void AdviseSequential(FileHandle file) {
+#ifdef POSIX_FADV_SEQUENTIAL
+  posix_fadvise(static_cast<int>(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+#else
+  (void)file;
+#endif
+}
+
+void Close(FileHandle file) {
+  if (file >= 0) close(static_cast<int>(file));
+}
+
+}  // namespace tarn::platform

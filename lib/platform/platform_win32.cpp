@@ -1,0 +1,296 @@
+// Win32 implementation of the platform seam: files and memory.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winternl.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace tarn::platform {
+namespace {
+
+HANDLE ToHandle(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+FileHandle FromHandle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+// Held while an unfinished output is between states: being created and marked for deletion,
+// or unmarked and given its name. RemovePendingOutputs waits for it, so that a process ending
+// on a console event never ends inside such a step and leaves a file behind.
+SRWLOCK g_output_lock = SRWLOCK_INIT;
+
+class OutputLock {
+ public:
+  OutputLock() { AcquireSRWLockExclusive(&g_output_lock); }
+  ~OutputLock() { ReleaseSRWLockExclusive(&g_output_lock); }
+  OutputLock(const OutputLock&) = delete;
+  OutputLock& operator=(const OutputLock&) = delete;
+};
+
+// Marks an open file to be deleted when its last handle closes, however the process ends; or
+// takes the mark away.
+bool MarkForDeletion(HANDLE file, bool mark) {
+  FILE_DISPOSITION_INFO info = {};
+  info.DeleteFile = mark ? TRUE : FALSE;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+// The absolute form of a path, in the long form that is not limited to MAX_PATH.
+std::wstring LongFullPath(const std::string& name) {
+  const std::wstring wide = Widen(name);
+  const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return std::wstring();
+  std::wstring full(n, L'\0');
+  const DWORD got = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return std::wstring();
+  full.resize(got);
+  if (full.rfind(L"\\\\", 0) == 0) {
+    // Already a long path, or a network share.
+    return full.rfind(L"\\\\?\\", 0) == 0 ? full : L"\\\\?\\UNC\\" + full.substr(2);
+  }
+  return L"\\\\?\\" + full;
+}
+
+// A short random name for a hidden file: ".tarn-" and 8 letters or digits.
+std::wstring HiddenName() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  std::uint64_t mix = static_cast<std::uint64_t>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
+                      (static_cast<std::uint64_t>(GetCurrentProcessId()) << 20) ^
+                      static_cast<std::uint64_t>(GetCurrentThreadId());
+  std::wstring name = L".tarn-";
+  for (int i = 0; i < 8; ++i) {
+    mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+    name += L"abcdefghijklmnopqrstuvwxyz0123456789"[(mix >> 33) % 36];
+  }
+  return name;
+}
+
+bool HasWildcard(const std::string& name) {
+  return name.find_first_of("*?") != std::string::npos;
+}
+
+}  // namespace
+
+void ProtectSecret(const void* bytes, std::size_t n) {
+  if (n > 0) VirtualLock(const_cast<void*>(bytes), n);
+}
+
+void WipeMemory(void* bytes, std::size_t n) {
+  SecureZeroMemory(bytes, n);
+}
+
+void RemovePendingOutputs() {
+  // Unfinished outputs are marked for deletion and go with the process; wait only for one that
+  // is between states.
+  AcquireSRWLockExclusive(&g_output_lock);
+  ReleaseSRWLockExclusive(&g_output_lock);
+}
+
+bool FileExists(const std::string& name) {
+  if (name.empty() || HasWildcard(name)) return false;
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+namespace {
+
+bool StampOf(HANDLE file, FileStamp* stamp) {
+  LARGE_INTEGER size;
+  FILE_BASIC_INFO basic = {};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart < 0 ||
+      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  *stamp = FileStamp{static_cast<std::uint64_t>(size.QuadPart), basic.LastWriteTime.QuadPart,
+                     basic.ChangeTime.QuadPart};
+  return true;
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x = {}, y = {};
+  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// Gives the open file the name `target`, replacing a file of that name, through the handle.
+bool RenameByHandle(HANDLE file, const std::wstring& target) {
+  const std::size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(WCHAR);
+  std::string storage(bytes, '\0');
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(WCHAR));
+  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
+  return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != 0;
+}
+
+}  // namespace
+
+bool InputFile::Open(const std::string& name) {
+  Close();
+  if (name.empty() || HasWildcard(name)) return false;
+  // Other readers are welcome; a writer is not, before or during the run.
+  const HANDLE file =
+      CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(file) != FILE_TYPE_DISK || !StampOf(file, &stamp_)) {
+    CloseHandle(file);
+    return false;
+  }
+  handle_ = FromHandle(file);
+  return true;
+}
+
+bool InputFile::Unchanged() const {
+  FileStamp now;
+  return handle_ != kNoFile && StampOf(ToHandle(handle_), &now) && now == stamp_;
+}
+
+void InputFile::Close() {
+  if (handle_ != kNoFile) CloseHandle(ToHandle(handle_));
+  handle_ = kNoFile;
+}
+
+bool OutputFile::Create(const std::string& name, FileHandle input) {
+  Discard();
+  if (name.empty() || HasWildcard(name)) return false;
+  const std::wstring full = LongFullPath(name);
+  const std::size_t slash = full.find_last_of(L'\\');
+  if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) return false;
+  const DWORD attributes = GetFileAttributesW(full.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    // An existing file is replaced only when it could be written in place: not read-only,
+    // not held by another process, a plain disk file, and not the input.
+    const HANDLE existing = CreateFileW(full.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) return false;
+    const bool disk = GetFileType(existing) == FILE_TYPE_DISK;
+    const bool same = input != kNoFile && SameFile(existing, ToHandle(input));
+    CloseHandle(existing);
+    if (!disk || same) return false;
+    replaces_ = true;
+    mode_ = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+  const std::wstring dir = full.substr(0, slash + 1);
+  OutputLock lock;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring temp = dir + HiddenName();
+    // Others may not even read it: it holds unverified bytes until it is published.
+    const HANDLE file =
+        CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
+      return false;
+    }
+    if (!MarkForDeletion(file, true)) {
+      CloseHandle(file);
+      DeleteFileW(temp.c_str());
+      return false;
+    }
+    handle_ = FromHandle(file);
+    leaf_ = name;
+    return true;
+  }
+  return false;
+}
+
+bool OutputFile::Commit() {
+  if (handle_ == kNoFile) return false;
+  const HANDLE file = ToHandle(handle_);
+  const std::wstring target = LongFullPath(leaf_);
+  FILE_BASIC_INFO basic = {};  // zero times: left as they are
+  basic.FileAttributes = replaces_ && mode_ != 0 ? mode_ : FILE_ATTRIBUTE_NORMAL;
+  bool ok = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0 &&
+            FlushFileBuffers(file) != 0;
+  if (ok) {
+    OutputLock lock;
+    ok = MarkForDeletion(file, false);
+    ok = ok && RenameByHandle(file, target) && FlushFileBuffers(file) != 0;
+    if (!ok) MarkForDeletion(file, true);
+  }
+  if (!ok) {
+    Discard();
+    return false;
+  }
+  CloseHandle(file);
+  handle_ = kNoFile;
+  leaf_.clear();
+  return true;
+}
+
+void OutputFile::Discard() {
+  // The file is marked for deletion: closing its handle removes it.
+  if (handle_ != kNoFile) CloseHandle(ToHandle(handle_));
+  handle_ = kNoFile;
+  leaf_.clear();
+  replaces_ = false;
+}
+
+std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t total = 0;
+  while (total < n) {
+    const std::uint64_t at = offset + total;
+    OVERLAPPED place = {};
+    place.Offset = static_cast<DWORD>(at);
+    place.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const std::size_t left = n - total;
+    const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    DWORD done = 0;
+    if (!ReadFile(ToHandle(file), bytes + total, chunk, &done, &place)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (done == 0) break;
+    total += done;
+  }
+  return static_cast<std::int64_t>(total);
+}
+
+bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (n > 0) {
+    OVERLAPPED place = {};
+    place.Offset = static_cast<DWORD>(offset);
+    place.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD chunk = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    DWORD done = 0;
+    if (!WriteFile(ToHandle(file), bytes, chunk, &done, &place) || done == 0) return false;
+    bytes += done;
+    offset += done;
+    n -= done;
+  }
+  return true;
+}
+
+void AdviseSequential(FileHandle) {}  // asked for when the file is opened
+
+void Close(FileHandle file) {
+  if (file != kNoFile) CloseHandle(ToHandle(file));
+}
+
+}  // namespace tarn::platform

@@ -1,0 +1,86 @@
+// The rest of the seam to the operating system, for the programs: the process, its command
+// line, the console, the user's locale and the executable. See platform.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace tarn::platform {
+
+// --- Process -------------------------------------------------------------------------------
+
+// Prepares the process once, as the first thing it does, before anything else runs: keeps
+// other processes of the same user and core files away from its memory (which is to hold the
+// key); takes its own copy of the arguments and overwrites the last one, where the key stands,
+// in the memory that process listings read; occupies a closed standard descriptor (0, 1, 2)
+// with a placeholder, so that no file the tool opens takes its number; takes the user's locale
+// for character classes and currency; makes a broken pipe or an exceeded file-size limit a
+// failed write rather than a fatal signal; and has every catchable terminating signal that was
+// not ignored at start remove the unfinished outputs before the process dies of it.
+void StartProcess(int argc, char** argv);
+
+// True when every argument reaches the raw command line as the word it was. False on POSIX
+// when an argument holds a space, which the line could not tell from two words.
+bool ArgumentsSurviveCommandLine();
+
+// The whole command line as one text, program name first. On Windows it is the text the
+// system hands the process, quoting included; on POSIX it is the program's file name without
+// its directory followed by each argument behind one space, with no quoting added.
+std::string RawCommandLine();
+
+// True where the mode switch may be searched for in the whole raw command line. False where
+// '/' separates directories, so that paths would be taken for switches: there the search
+// stops in front of the last three words (input, output, key).
+bool SwitchSearchCoversWholeLine();
+
+// Overwrites every occurrence of `secret` in the process's own copy of its command line, the
+// memory that process listings read, with 'x' characters.
+void HideFromProcessListing(const std::string& secret);
+
+[[noreturn]] void ExitProcess(int status);
+
+// --- Console -------------------------------------------------------------------------------
+
+// True when the standard output is an interactive terminal rather than a file or a pipe.
+bool StdoutIsInteractive();
+
+// Writes all n bytes to the standard output. Returns 0, or the system's error code.
+int WriteStdout(const char* data, std::size_t n);
+
+// Writes text to the standard error stream, ignoring failures (it is the last resort).
+void WriteStderr(const std::string& text);
+
+// Converts text from the system's ANSI code page to the console's OEM code page where the
+// platform has the two; elsewhere returns it unchanged.
+std::string ToConsoleCodePage(const std::string& text);
+
+// --- Locale --------------------------------------------------------------------------------
+
+// Character-type bits reported by LocaleCharType.
+inline constexpr std::uint16_t kCharUpper = 0x0001;
+inline constexpr std::uint16_t kCharLower = 0x0002;
+inline constexpr std::uint16_t kCharPunct = 0x0010;
+
+// Maps each of the n bytes in place to its upper-case (or lower-case) form under the user's
+// locale.
+void UpperCaseBuffer(unsigned char* bytes, std::size_t n);
+void LowerCaseBuffer(unsigned char* bytes, std::size_t n);
+
+// The kChar* bits of one single-byte character under the user's locale.
+std::uint16_t LocaleCharType(unsigned char c);
+
+// The user's currency symbol.
+std::string CurrencySymbol();
+
+// --- Module --------------------------------------------------------------------------------
+
+// The running executable's file name without its directory.
+std::string ModuleFileName();
+
+// Offset of a code address from the load address of the module that holds it.
+std::uint32_t CodeOffset(const void* address);
+
+}  // namespace tarn::platform

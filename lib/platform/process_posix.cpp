@@ -1,0 +1,182 @@
+// POSIX implementation of the process half of the platform seam.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/posix_common.h"
+#include "platform/process.h"
+
+// Provided by the GNU linker: the first byte of the executable's image.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): named by the linker
+extern "C" const char __executable_start;
+
+namespace tarn::platform {
+namespace {
+
+int g_argc = 0;
+char** g_argv = nullptr;
+std::vector<std::string>* g_args = nullptr;  // the arguments as given, before any is hidden
+
+void OnTerminatingSignal(int sig) {
+  RemovePendingOutputs();
+  (void)signal(sig, SIG_DFL);
+  (void)raise(sig);
+}
+
+}  // namespace
+
+void StartProcess(int argc, char** argv) {
+#ifdef __linux__
+  // No core file, and no ptrace or /proc/PID/mem read by other processes of the same user.
+  (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+  g_argc = argc;
+  g_argv = argv;
+  g_args = new std::vector<std::string>(argv, argv + argc);
+  for (const std::string& arg : *g_args) ProtectSecret(arg.data(), arg.size());
+  // The key is the last word: from here on, process listings show x's in its place.
+  for (int i = argc - 1; i > 0; --i) {
+    if (argv[i][0] != '\0') {
+      std::memset(argv[i], 'x', std::strlen(argv[i]));
+      break;
+    }
+  }
+  // A closed standard descriptor gets a placeholder that cannot be written, so that a console
+  // write still fails and no file the tool opens becomes its standard output.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      const int placeholder = open("/dev/null", O_RDONLY);
+      if (placeholder >= 0 && placeholder != fd) close(placeholder);
+    }
+  }
+  (void)std::setlocale(LC_CTYPE, "");
+  (void)std::setlocale(LC_MONETARY, "");
+  (void)signal(SIGPIPE, SIG_IGN);
+  (void)signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action = {};
+  action.sa_handler = OnTerminatingSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : kTerminatingSignals) sigaddset(&action.sa_mask, sig);
+  for (int sig : kTerminatingSignals) {
+    struct sigaction before = {};
+    // A signal ignored at start (nohup, a background job) stays ignored.
+    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    (void)sigaction(sig, &action, nullptr);
+  }
+}
+
+bool ArgumentsSurviveCommandLine() {
+  for (int i = 1; i < g_argc; ++i) {
+    if ((*g_args)[static_cast<std::size_t>(i)].find(' ') != std::string::npos) return false;
+  }
+  return true;
+}
+
+std::string RawCommandLine() {
+  std::string line = g_argc > 0 ? BaseName((*g_args)[0]) : "tarn";
+  for (int i = 1; i < g_argc; ++i) {
+    line += ' ';
+    line += (*g_args)[static_cast<std::size_t>(i)];
+  }
+  return line;
+}
+
+bool SwitchSearchCoversWholeLine() {
+  return false;
+}
+
+void HideFromProcessListing(const std::string& secret) {
+  if (secret.empty()) return;
+  // The argument strings live in the memory that /proc/PID/cmdline and ps read.
+  for (int i = 1; i < g_argc; ++i) {
+    char* arg = g_argv[i];
+    for (char* at = std::strstr(arg, secret.c_str()); at != nullptr;
+         at = std::strstr(at + secret.size(), secret.c_str())) {
+      std::memset(at, 'x', secret.size());
+    }
+  }
+}
+
+void ExitProcess(int status) {
+  std::_Exit(status);
+}
+
+bool StdoutIsInteractive() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+
+int WriteStdout(const char* data, std::size_t n) {
+  while (n > 0) {
+    const ssize_t done = write(STDOUT_FILENO, data, n);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += done;
+    n -= static_cast<std::size_t>(done);
+  }
+  return 0;
+}
+
+void WriteStderr(const std::string& text) {
+  const char* data = text.data();
+  std::size_t n = text.size();
+  while (n > 0) {
+    const ssize_t done = write(STDERR_FILENO, data, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return;
+    data += done;
+    n -= static_cast<std::size_t>(done);
+  }
+}
+
+std::string ToConsoleCodePage(const std::string& text) {
+  return text;
+}
+
+void UpperCaseBuffer(unsigned char* bytes, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(std::toupper(bytes[i]));
+}
+
+void LowerCaseBuffer(unsigned char* bytes, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(std::tolower(bytes[i]));
+}
+
+std::uint16_t LocaleCharType(unsigned char c) {
+  std::uint16_t flags = 0;
+  if (std::isupper(c)) flags |= kCharUpper;
+  if (std::islower(c)) flags |= kCharLower;
+  if (std::ispunct(c)) flags |= kCharPunct;
+  return flags;
+}
+
+std::string CurrencySymbol() {
+  const struct lconv* conv = std::localeconv();
+  return conv != nullptr && conv->currency_symbol != nullptr ? conv->currency_symbol : "";
+}
+
+std::string ModuleFileName() {
+  char path[PATH_MAX + 1];
+  const ssize_t n = readlink("/proc/self/exe", path, PATH_MAX);
+  if (n > 0) return BaseName(std::string(path, static_cast<std::size_t>(n)));
+  return g_argc > 0 && g_argv[0] != nullptr ? BaseName(g_argv[0]) : "tarn";
+}
+
+std::uint32_t CodeOffset(const void* address) {
+  const auto base = reinterpret_cast<std::uintptr_t>(&__executable_start);
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
+}
+
+}  // namespace tarn::platform

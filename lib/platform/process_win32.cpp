@@ -1,0 +1,153 @@
+// Win32 implementation of the process half of the platform seam.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winternl.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/process.h"
+
+namespace tarn::platform {
+namespace {
+
+BOOL WINAPI OnControlEvent(DWORD) {
+  RemovePendingOutputs();
+  return FALSE;  // go on to the default handling, which ends the process
+}
+
+std::size_t LastSeparator(const std::string& path) {
+  return path.find_last_of("\\/:");
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t at = LastSeparator(path);
+  return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+}  // namespace
+
+void StartProcess(int, char**) {
+  SetConsoleCtrlHandler(OnControlEvent, TRUE);
+  // No error dialog and no crash dump of a process that holds a key.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
+}
+
+bool ArgumentsSurviveCommandLine() {
+  return true;  // the raw line is the system's own
+}
+
+std::string RawCommandLine() {
+  const char* line = GetCommandLineA();
+  return line != nullptr ? line : "";
+}
+
+bool SwitchSearchCoversWholeLine() {
+  return true;
+}
+
+void HideFromProcessListing(const std::string& secret) {
+  if (secret.empty()) return;
+  // The ANSI copy that GetCommandLineA hands out.
+  char* ansi = GetCommandLineA();
+  for (char* at = ansi != nullptr ? std::strstr(ansi, secret.c_str()) : nullptr; at != nullptr;
+       at = std::strstr(at + secret.size(), secret.c_str())) {
+    std::memset(at, 'x', secret.size());
+  }
+  // The wide command line in the process parameters, which other processes read.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"  // GCC misreads the TEB read through %gs
+  const PEB* peb = NtCurrentTeb()->ProcessEnvironmentBlock;
+#pragma GCC diagnostic pop
+  if (peb == nullptr || peb->ProcessParameters == nullptr) return;
+  UNICODE_STRING& line = peb->ProcessParameters->CommandLine;
+  const std::size_t length = line.Length / sizeof(WCHAR);
+  for (std::size_t i = 0; i + secret.size() <= length; ++i) {
+    std::size_t k = 0;
+    while (k < secret.size() && line.Buffer[i + k] == static_cast<unsigned char>(secret[k])) ++k;
+    if (k == secret.size()) {
+      for (k = 0; k < secret.size(); ++k) line.Buffer[i + k] = L'x';
+    }
+  }
+}
+
+void ExitProcess(int status) {
+  ::ExitProcess(static_cast<UINT>(status));
+}
+
+bool StdoutIsInteractive() {
+  return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+int WriteStdout(const char* data, std::size_t n) {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  while (n > 0) {
+    DWORD done = 0;
+    const DWORD chunk = n > 0x10000000 ? 0x10000000 : static_cast<DWORD>(n);
+    if (!WriteFile(out, data, chunk, &done, nullptr)) return static_cast<int>(GetLastError());
+    if (done == 0) return ERROR_WRITE_FAULT;
+    data += done;
+    n -= done;
+  }
+  return 0;
+}
+
+void WriteStderr(const std::string& text) {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+  DWORD done = 0;
+  WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+}
+
+std::string ToConsoleCodePage(const std::string& text) {
+  std::string oem = text;
+  if (!oem.empty()) CharToOemBuffA(text.data(), oem.data(), static_cast<DWORD>(oem.size()));
+  return oem;
+}
+
+void UpperCaseBuffer(unsigned char* bytes, std::size_t n) {
+  CharUpperBuffA(reinterpret_cast<char*>(bytes), static_cast<DWORD>(n));
+}
+
+void LowerCaseBuffer(unsigned char* bytes, std::size_t n) {
+  CharLowerBuffA(reinterpret_cast<char*>(bytes), static_cast<DWORD>(n));
+}
+
+std::uint16_t LocaleCharType(unsigned char c) {
+  const char text[1] = {static_cast<char>(c)};
+  WORD type = 0;
+  if (!GetStringTypeExA(LOCALE_USER_DEFAULT, CT_CTYPE1, text, 1, &type)) return 0;
+  std::uint16_t flags = 0;
+  if (type & C1_UPPER) flags |= kCharUpper;
+  if (type & C1_LOWER) flags |= kCharLower;
+  if (type & C1_PUNCT) flags |= kCharPunct;
+  return flags;
+}
+
+std::string CurrencySymbol() {
+  char symbol[16] = {};
+  const int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SCURRENCY, symbol, sizeof symbol);
+  return n > 0 ? std::string(symbol) : std::string();
+}
+
+std::string ModuleFileName() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return BaseName(std::string(path, n));
+}
+
+std::uint32_t CodeOffset(const void* address) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<const char*>(address), &module)) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) -
+                                    reinterpret_cast<std::uintptr_t>(module));
+}
+
+}  // namespace tarn::platform
