@@ -357,6 +357,17 @@ void OutputFile::Discard() {
   replaces_ = false;
 }
 
+bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool ok = WriteAt(fd, data, n, 0) && fsync(fd) == 0;
+  if (close(fd) != 0 || !ok) {
+    unlink(name.c_str());
+    return false;
+  }
+  return true;
+}
+
 std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;

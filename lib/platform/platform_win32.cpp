@@ -250,6 +250,20 @@ void OutputFile::Discard() {
   replaces_ = false;
 }
 
+bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
+  if (name.empty() || HasWildcard(name)) return false;
+  // A new file that no other process opens while it is written.
+  const HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = WriteAt(FromHandle(file), data, n, 0) && FlushFileBuffers(file) != 0;
+  if (!CloseHandle(file) || !ok) {
+    DeleteFileA(name.c_str());
+    return false;
+  }
+  return true;
+}
+
 std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;

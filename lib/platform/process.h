@@ -14,13 +14,13 @@ namespace tarn::platform {
 
 // Prepares the process once, as the first thing it does, before anything else runs: keeps
 // other processes of the same user and core files away from its memory (which is to hold the
-// key); takes its own copy of the arguments and overwrites the last one, where the key stands,
-// in the memory that process listings read; occupies a closed standard descriptor (0, 1, 2)
-// with a placeholder, so that no file the tool opens takes its number; takes the user's locale
+// key); takes its own copy of the arguments and, when `key_is_last_argument`, overwrites the
+// last one in the memory that process listings read; occupies a closed standard descriptor (0, 1,
+// 2) with a placeholder, so that no file the tool opens takes its number; takes the user's locale
 // for character classes and currency; makes a broken pipe or an exceeded file-size limit a
 // failed write rather than a fatal signal; and has every catchable terminating signal that was
 // not ignored at start remove the unfinished outputs before the process dies of it.
-void StartProcess(int argc, char** argv);
+void StartProcess(int argc, char** argv, bool key_is_last_argument);
 
 // True when every argument reaches the raw command line as the word it was. False on POSIX
 // when an argument holds a space, which the line could not tell from two words.
@@ -46,6 +46,16 @@ void HideFromProcessListing(const std::string& secret);
 
 // True when the standard output is an interactive terminal rather than a file or a pipe.
 bool StdoutIsInteractive();
+
+// True when the standard error stream is an interactive terminal.
+bool StderrIsInteractive();
+
+// Reads what an open descriptor of the process (a pipe, a file) holds, up to `limit` bytes;
+// false when it cannot be read or holds more.
+bool ReadDescriptor(int fd, std::string* text, std::size_t limit);
+
+// Fills n bytes from the system's source of random numbers; false when it has none.
+bool RandomBytes(void* bytes, std::size_t n);
 
 // Writes all n bytes to the standard output. Returns 0, or the system's error code.
 int WriteStdout(const char* data, std::size_t n);

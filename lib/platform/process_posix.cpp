@@ -5,6 +5,7 @@
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/prctl.h>
+#include <sys/random.h>
 #endif
 
 #include <cctype>
@@ -37,7 +38,7 @@ void OnTerminatingSignal(int sig) {
 
 }  // namespace
 
-void StartProcess(int argc, char** argv) {
+void StartProcess(int argc, char** argv, bool key_is_last_argument) {
 #ifdef __linux__
   // No core file, and no ptrace or /proc/PID/mem read by other processes of the same user.
   (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
@@ -47,7 +48,7 @@ void StartProcess(int argc, char** argv) {
   g_args = new std::vector<std::string>(argv, argv + argc);
   for (const std::string& arg : *g_args) ProtectSecret(arg.data(), arg.size());
   // The key is the last word: from here on, process listings show x's in its place.
-  for (int i = argc - 1; i > 0; --i) {
+  for (int i = argc - 1; i > 0 && key_is_last_argument; --i) {
     if (argv[i][0] != '\0') {
       std::memset(argv[i], 'x', std::strlen(argv[i]));
       break;
@@ -115,6 +116,39 @@ void ExitProcess(int status) {
 
 bool StdoutIsInteractive() {
   return isatty(STDOUT_FILENO) == 1;
+}
+
+bool StderrIsInteractive() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
+  text->clear();
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    text->append(buffer, static_cast<std::size_t>(n));
+    if (text->size() > limit) return false;
+  }
+}
+
+bool RandomBytes(void* bytes, std::size_t n) {
+#ifdef __linux__
+  auto* out = static_cast<unsigned char*>(bytes);
+  while (n > 0) {
+    const ssize_t got = getrandom(out, n, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+#else
+  return getentropy(bytes, n) == 0;
+#endif
 }
 
 int WriteStdout(const char* data, std::size_t n) {

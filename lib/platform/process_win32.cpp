@@ -2,6 +2,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <bcrypt.h>
+#include <io.h>
 #include <windows.h>
 #include <winternl.h>
 
@@ -29,7 +31,7 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
-void StartProcess(int, char**) {
+void StartProcess(int, char**, bool) {
   SetConsoleCtrlHandler(OnControlEvent, TRUE);
   // No error dialog and no crash dump of a process that holds a key.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
@@ -79,6 +81,31 @@ void ExitProcess(int status) {
 
 bool StdoutIsInteractive() {
   return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+bool StderrIsInteractive() {
+  return GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
+  text->clear();
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  char buffer[4096];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) {
+      return GetLastError() == ERROR_BROKEN_PIPE;
+    }
+    if (n == 0) return true;
+    text->append(buffer, n);
+    if (text->size() > limit) return false;
+  }
+}
+
+bool RandomBytes(void* bytes, std::size_t n) {
+  return BCryptGenRandom(nullptr, static_cast<PUCHAR>(bytes), static_cast<ULONG>(n),
+                         BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
 int WriteStdout(const char* data, std::size_t n) {

@@ -49,7 +49,7 @@ int Run() {
 }  // namespace tarn::app
 
 int main(int argc, char** argv) {
-  tarn::platform::StartProcess(argc, argv);
+  tarn::platform::StartProcess(argc, argv, true);
   tarn::StrManStartup();
   const int status = tarn::app::Run();
   tarn::StrManShutdown();

@@ -1,0 +1,386 @@
+// tarntool: inspect, verify, encode, decode and re-key containers, and make keys, with the
+// conventions of build tools: GNU options, keys from a file, the environment or a descriptor,
+// results on stdout (optionally JSON), messages on stderr, progress on a terminal.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "key_source.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "tarn/tarn.h"
+
+namespace tarntool {
+namespace {
+
+// Exit statuses: every file fine; a file failed a check; usage or operational trouble.
+constexpr int kExitOk = 0;
+constexpr int kExitCheckFailed = 1;
+constexpr int kExitTrouble = 2;
+
+struct Options {
+  KeySource key;
+  std::string new_key_file;
+  std::string output;
+  std::vector<std::string> files;
+  bool json = false;
+  bool quiet = false;
+  unsigned jobs = 0;
+};
+
+void Message(const std::string& name, const std::string& reason) {
+  tarn::platform::WriteStderr("tarntool: " + name + ": " + reason + "\n");
+}
+
+void Out(const std::string& text) {
+  (void)tarn::platform::WriteStdout(text.data(), text.size());
+}
+
+// The verdict word of a check's status.
+const char* Verdict(tarn_status status) {
+  switch (status) {
+    case TARN_OK:
+      return "ok";
+    case TARN_NOT_A_CONTAINER:
+      return "not-a-container";
+    case TARN_UNKNOWN_VERSION:
+      return "unknown-version";
+    case TARN_WRONG_SIZE:
+      return "wrong-size";
+    case TARN_PAYLOAD_DAMAGED:
+      return "payload-damaged";
+    case TARN_IMAGE_MISMATCH:
+      return "image-mismatch";
+    default:
+      return "unreadable";
+  }
+}
+
+bool IsCheckFailure(tarn_status status) {
+  return status == TARN_NOT_A_CONTAINER || status == TARN_UNKNOWN_VERSION ||
+         status == TARN_WRONG_SIZE || status == TARN_PAYLOAD_DAMAGED ||
+         status == TARN_IMAGE_MISMATCH;
+}
+
+int ExitFor(tarn_status status) {
+  if (status == TARN_OK) return kExitOk;
+  return IsCheckFailure(status) ? kExitCheckFailed : kExitTrouble;
+}
+
+std::string Hex32(std::uint32_t value) {
+  char text[16];
+  (void)std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+// A progress line on a terminal's standard error, once a run takes longer than half a second:
+// percent, MB/s and the time left, rewritten in place.
+class ProgressLine {
+ public:
+  ProgressLine(std::string name, bool enabled) : name_(std::move(name)), enabled_(enabled) {}
+  ~ProgressLine() {
+    if (shown_) tarn::platform::WriteStderr("\r\033[K");
+  }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  static int Report(void* self, std::uint64_t done, std::uint64_t total) {
+    static_cast<ProgressLine*>(self)->Update(done, total);
+    return 0;
+  }
+  tarn_progress_fn fn() const { return enabled_ ? Report : nullptr; }
+
+ private:
+  void Update(std::uint64_t done, std::uint64_t total) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    if (seconds < 0.5 || total == 0) return;
+    const double rate = static_cast<double>(done) / seconds;
+    const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
+    char line[256];
+    (void)std::snprintf(
+        line, sizeof line, "\r%s: %3.0f%%  %.1f MB/s  %.0f s left\033[K", name_.c_str(),
+        100.0 * static_cast<double>(done) / static_cast<double>(total), rate / 1e6, left);
+    tarn::platform::WriteStderr(line);
+    shown_ = true;
+  }
+
+  std::string name_;
+  bool enabled_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+bool ShowProgress(const Options& options) {
+  return !options.quiet && tarn::platform::StderrIsInteractive();
+}
+
+// --- info and verify ---------------------------------------------------------------------
+
+struct Checked {
+  tarn_status status = TARN_OK;
+  tarn_info info{};
+};
+
+nlohmann::json ToJson(const std::string& file, const Checked& c) {
+  const bool read = c.info.container_size != 0 || c.status != TARN_CANT_OPEN_INPUT;
+  const auto checked = [](int was, int ok) { return was ? nlohmann::json(ok != 0) : nullptr; };
+  nlohmann::json j;
+  j["file"] = file;
+  j["verdict"] = Verdict(c.status);
+  j["image_size"] = read ? nlohmann::json(c.info.image_size) : nullptr;
+  j["container_size"] = read ? nlohmann::json(c.info.container_size) : nullptr;
+  j["image_crc32"] = read ? nlohmann::json(Hex32(c.info.image_crc)) : nullptr;
+  j["payload_crc32"] = read ? nlohmann::json(Hex32(c.info.payload_crc)) : nullptr;
+  j["payload_ok"] = checked(c.info.payload_checked, c.info.payload_ok);
+  j["image_ok"] = checked(c.info.image_checked, c.info.image_ok);
+  j["words"] = read ? nlohmann::json(std::vector<std::uint32_t>(c.info.words, c.info.words + 13))
+                    : nlohmann::json::array();
+  return j;
+}
+
+std::string Describe(const Checked& c, bool with_key) {
+  switch (c.status) {
+    case TARN_OK:
+      return with_key ? "ok" : "payload intact";
+    case TARN_NOT_A_CONTAINER:
+      return "not a container";
+    case TARN_UNKNOWN_VERSION:
+      return "unknown version";
+    case TARN_WRONG_SIZE:
+      return "wrong size";
+    case TARN_PAYLOAD_DAMAGED:
+      return "payload damaged";
+    case TARN_IMAGE_MISMATCH:
+      return "image mismatch (wrong key or damaged header)";
+    default:
+      return std::string("unreadable (") + tarn_status_string(c.status) + ")";
+  }
+}
+
+int CheckFiles(const Options& options, const tarn_key* key) {
+  std::vector<Checked> results(options.files.size());
+  const unsigned jobs = std::max(
+      1u, std::min<unsigned>(options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency(),
+                             static_cast<unsigned>(options.files.size())));
+  const bool progress = jobs == 1 && ShowProgress(options) && !options.json;
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i = next++; i < options.files.size(); i = next++) {
+      ProgressLine line(options.files[i], progress);
+      results[i].status =
+          tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
+  work();
+  for (std::thread& t : threads) t.join();
+
+  int status = kExitOk;
+  nlohmann::json all = nlohmann::json::array();
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const Checked& c = results[i];
+    status = std::max(status, ExitFor(c.status));
+    if (options.json) {
+      all.push_back(ToJson(options.files[i], c));
+      continue;
+    }
+    if (!IsCheckFailure(c.status) && c.status != TARN_OK) {
+      Message(options.files[i], tarn_status_string(c.status));
+      continue;
+    }
+    if (options.quiet) continue;
+    std::string text = options.files[i] + ": " + Describe(c, key != nullptr) + "\n";
+    if (key == nullptr && c.status != TARN_NOT_A_CONTAINER) {
+      char details[256];
+      (void)std::snprintf(details, sizeof details,
+                          "  image size      %llu bytes\n  container size  %llu bytes\n"
+                          "  image crc32     %s\n  payload crc32   %s\n  version words   %u, %u\n",
+                          static_cast<unsigned long long>(c.info.image_size),
+                          static_cast<unsigned long long>(c.info.container_size),
+                          Hex32(c.info.image_crc).c_str(), Hex32(c.info.payload_crc).c_str(),
+                          c.info.words[9], c.info.words[11]);
+      text += details;
+    }
+    Out(text);
+  }
+  if (options.json) {
+    Out(all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  }
+  return status;
+}
+
+// --- encode, decode, rekey, keygen ---------------------------------------------------------
+
+// Reports a failed run of one file operation and gives its exit status.
+int Failed(tarn_status status, const std::string& input, const std::string& output) {
+  const bool about_output = status == TARN_CANT_CREATE_OUTPUT || status == TARN_WRITE_FAILED;
+  Message(about_output ? output : input, tarn_status_string(status));
+  return ExitFor(status);
+}
+
+bool LoadKeyOrSay(const KeySource& source, tarn_key* key) {
+  std::string error;
+  if (LoadKey(source, key, &error)) return true;
+  tarn::platform::WriteStderr("tarntool: " + error + "\n");
+  return false;
+}
+
+int Transform(const std::string& command, const Options& options) {
+  tarn_key key{}, new_key{};
+  if (!LoadKeyOrSay(options.key, &key)) return kExitTrouble;
+  if (command == "rekey" && !LoadKeyOrSay(KeySource{options.new_key_file, "", -1}, &new_key)) {
+    return kExitTrouble;
+  }
+  tarn::platform::ProtectSecret(&key, sizeof key);
+  tarn::platform::ProtectSecret(&new_key, sizeof new_key);
+  const std::string& input = options.files.front();
+  tarn_status status;
+  {
+    ProgressLine line(input, ShowProgress(options));
+    if (command == "encode") {
+      status = tarn_encode_file(input.c_str(), options.output.c_str(), &key, line.fn(), &line);
+    } else if (command == "decode") {
+      status = tarn_decode_file(input.c_str(), options.output.c_str(), &key, line.fn(), &line);
+    } else {
+      status =
+          tarn_rekey_file(input.c_str(), options.output.c_str(), &key, &new_key, line.fn(), &line);
+    }
+  }
+  tarn::platform::WipeMemory(&key, sizeof key);
+  tarn::platform::WipeMemory(&new_key, sizeof new_key);
+  if (status != TARN_OK) return Failed(status, input, options.output);
+  if (!options.quiet) Out(options.output + ": " + command + "d from " + input + "\n");
+  return kExitOk;
+}
+
+int Keygen(const Options& options) {
+  unsigned char bytes[16];
+  if (!tarn::platform::RandomBytes(bytes, sizeof bytes)) {
+    Message(options.output, "no random numbers to be had from the system");
+    return kExitTrouble;
+  }
+  char text[33];
+  for (std::size_t i = 0; i < sizeof bytes; ++i) {
+    text[2 * i] = "0123456789ABCDEF"[bytes[i] >> 4];
+    text[2 * i + 1] = "0123456789ABCDEF"[bytes[i] & 0xF];
+  }
+  text[32] = '\n';
+  const bool made = tarn::platform::CreatePrivateFile(options.output, text, 33);
+  tarn::platform::WipeMemory(bytes, sizeof bytes);
+  tarn::platform::WipeMemory(text, sizeof text);
+  if (!made) {
+    Message(options.output, "cannot create a new file (it may exist already: never overwritten)");
+    return kExitTrouble;
+  }
+  if (!options.quiet) Out(options.output + ": new key written\n");
+  return kExitOk;
+}
+
+void AddKeySource(CLI::App* command, Options* options) {
+  auto* group = command->add_option_group("key source", "exactly one; never the key itself");
+  group->add_option("--key-file", options->key.file, "read the key from this file")
+      ->type_name("PATH");
+  group->add_option("--key-env", options->key.env, "read the key from this environment variable")
+      ->type_name("NAME");
+  group->add_option("--key-fd", options->key.fd, "read the key from this open descriptor")
+      ->type_name("N");
+  group->require_option(1);
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{"Inspects, verifies, encodes, decodes and re-keys firmware image containers.",
+               "tarntool"};
+  app.set_version_flag("--version", std::string("tarntool ") + tarn_version());
+  app.require_subcommand(1);
+  Options options;
+
+  auto* info = app.add_subcommand("info",
+                                  "show each container's header and check its payload "
+                                  "(no key needed)");
+  info->add_flag("--json", options.json, "print one JSON array");
+  info->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
+  info->add_option("-j,--jobs", options.jobs, "files read at once (default: processors)")
+      ->check(CLI::Range(1u, 1024u));
+  info->add_option("FILE", options.files, "containers")->required();
+
+  auto* verify = app.add_subcommand("verify", "check each container fully; writes nothing");
+  AddKeySource(verify, &options);
+  verify->add_flag("--json", options.json, "print one JSON array");
+  verify->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
+  verify->add_option("-j,--jobs", options.jobs, "files checked at once (default: processors)")
+      ->check(CLI::Range(1u, 1024u));
+  verify->add_option("FILE", options.files, "containers")->required();
+
+  std::vector<CLI::App*> transforms;
+  for (const char* name : {"encode", "decode", "rekey"}) {
+    const std::string what = std::string(name) == "encode"   ? "a plain image into a container"
+                             : std::string(name) == "decode" ? "a container back into its image"
+                                                             : "a container under a new key";
+    auto* command = app.add_subcommand(name, what);
+    AddKeySource(command, &options);
+    if (std::string(name) == "rekey") {
+      command->add_option("--new-key-file", options.new_key_file, "the new key")
+          ->required()
+          ->type_name("PATH");
+    }
+    command->add_option("-o,--output", options.output, "the file to write")->required();
+    command->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
+    command->add_option("INPUT", options.files, "the file to read")->required()->expected(1);
+    transforms.push_back(command);
+  }
+
+  auto* keygen = app.add_subcommand("keygen", "write a new random key to a new file (0600)");
+  keygen->add_option("-o,--output", options.output, "the key file to create")->required();
+  keygen->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitTrouble;
+  }
+
+  if (info->parsed()) return CheckFiles(options, nullptr);
+  if (verify->parsed()) {
+    tarn_key key{};
+    if (!LoadKeyOrSay(options.key, &key)) return kExitTrouble;
+    tarn::platform::ProtectSecret(&key, sizeof key);
+    const int status = CheckFiles(options, &key);
+    tarn::platform::WipeMemory(&key, sizeof key);
+    return status;
+  }
+  if (keygen->parsed()) return Keygen(options);
+  for (CLI::App* command : transforms) {
+    if (command->parsed()) return Transform(command->get_name(), options);
+  }
+  return kExitTrouble;
+}
+
+}  // namespace
+}  // namespace tarntool
+
+int main(int argc, char** argv) {
+  tarn::platform::StartProcess(argc, argv, false);
+  int status;
+  try {
+    status = tarntool::Run(argc, argv);
+  } catch (const std::exception& e) {
+    tarn::platform::WriteStderr(std::string("tarntool: ") + e.what() + "\n");
+    status = 2;
+  }
+  // What the option parser wrote (help, usage errors) goes out before the process ends.
+  std::cout.flush();
+  std::cerr.flush();
+  tarn::platform::ExitProcess(status);
+}

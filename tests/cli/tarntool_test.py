@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""Command-line tests of tarntool: run it as a build script does and compare its results,
+statuses and files with tarn's.
+
+Usage: tarntool_test.py PATH_TO_TARNTOOL PATH_TO_TARN [unittest options]
+"""
+import json
+import os
+import pty
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = TARN = None
+HERE = os.path.dirname(os.path.abspath(__file__))
+KEY = "0123456789ABCDEFFEDCBA9876543210"
+OTHER_KEY = "F38B2FFC80A4DF5A51C9BC701E7EA419"
+
+
+class ToolCase(unittest.TestCase):
+    def setUp(self):
+        self._dir = tempfile.TemporaryDirectory(prefix="tarntool-")
+        self.dir = self._dir.name
+        self.key_file = self.write("key.hex", KEY.lower().encode() + b"\n")
+        self.other_key = self.write("other.hex", b"  " + OTHER_KEY.encode() + b" \r\n")
+
+    def tearDown(self):
+        self._dir.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def tool(self, *args, env=None, pass_fds=()):
+        proc = subprocess.run([TOOL, *args], cwd=self.dir, capture_output=True, timeout=300,
+                              env=env, pass_fds=pass_fds)
+        return proc.returncode, proc.stdout, proc.stderr
+
+    def tarn(self, mode, src, dst, key=KEY):
+        subprocess.run([TARN, mode, src, dst, key], cwd=self.dir, check=True,
+                       stdout=subprocess.DEVNULL)
+        return self.read(dst)
+
+
+class TarntoolTest(ToolCase):
+    def test_encode_and_decode_equal_tarn(self):
+        with open(os.path.join(HERE, "..", "..", "testdata", "known-answers.json")) as f:
+            known = json.load(f)["containers"]
+        images = [bytes.fromhex(c["image_hex"]) for c in known]
+        images += [os.urandom(n) for n in (1, 7, 4099, (1 << 20) + 5, (3 << 20) + 3)]
+        for i, image in enumerate(images):
+            with self.subTest(size=len(image)):
+                self.write("img.bin", image)
+                rc, _, err = self.tool("encode", "--key-file", "key.hex", "-o", "img.cnt", "img.bin")
+                self.assertEqual((rc, err), (0, b""))
+                self.assertEqual(self.read("img.cnt"), self.tarn("/C", "img.bin", "tarn.cnt"))
+                if i < len(known):
+                    self.assertEqual(self.read("img.cnt").hex(), known[i]["container_hex"])
+                rc, _, _ = self.tool("decode", "--key-file", "key.hex", "-o", "back.bin", "img.cnt")
+                self.assertEqual((rc, self.read("back.bin")), (0, image))
+
+    def test_verdicts_with_and_without_json(self):
+        image = os.urandom(5000)
+        self.write("img.bin", image)
+        good = self.tarn("/C", "img.bin", "good.cnt")
+        damaged = bytearray(good)
+        damaged[60] ^= 1
+        versioned = bytearray(good)
+        versioned[36] = 12
+        self.write("damaged.cnt", bytes(damaged))
+        self.write("version.cnt", bytes(versioned))
+        self.write("short.cnt", good[:-1])
+        files = ["good.cnt", "img.bin", "version.cnt", "short.cnt", "damaged.cnt", "missing"]
+        for command, key_args, first in (("info", [], "ok"),
+                                         ("verify", ["--key-file", "other.hex"], "image-mismatch")):
+            with self.subTest(command):
+                rc, out, _ = self.tool(command, *key_args, "--json", "-j", "3", *files)
+                self.assertEqual(rc, 2)  # a missing file is trouble, worse than a failed check
+                results = json.loads(out)
+                self.assertEqual([r["file"] for r in results], files)  # argument order
+                self.assertEqual([r["verdict"] for r in results],
+                                 [first, "not-a-container", "unknown-version", "wrong-size",
+                                  "payload-damaged", "unreadable"])
+                self.assertEqual(results[0]["image_size"], 5000)
+                self.assertEqual(results[0]["payload_crc32"], "0x%08X" % int.from_bytes(good[28:32], "little"))
+                self.assertEqual(results[0]["payload_ok"], True)
+                self.assertEqual(results[0]["image_ok"], None if command == "info" else False)
+                self.assertEqual(results[4]["payload_ok"], False)
+                self.assertEqual(len(results[0]["words"]), 13)
+                rc, out, err = self.tool(command, *key_args, *files[:5])
+                self.assertEqual(rc, 1)
+                self.assertIn(b"damaged.cnt: payload damaged\n", out)
+                self.assertIn(b"img.bin: not a container\n", out)
+        rc, out, _ = self.tool("verify", "--key-file", "key.hex", "good.cnt")
+        self.assertEqual((rc, out), (0, b"good.cnt: ok\n"))
+
+    def test_rekey_equals_encode_under_the_new_key(self):
+        self.write("img.bin", os.urandom((1 << 20) + 13))
+        self.tarn("/C", "img.bin", "old.cnt")
+        rc, _, err = self.tool("rekey", "--key-file", "other.hex", "--new-key-file", "key.hex",
+                               "-o", "new.cnt", "old.cnt")
+        self.assertEqual(rc, 1)
+        self.assertIn(b"old.cnt: image does not match", err)
+        self.assertFalse(os.path.exists(self.path("new.cnt")))
+        rc, _, _ = self.tool("rekey", "--key-file", "key.hex", "--new-key-file", "other.hex",
+                             "-o", "new.cnt", "old.cnt")
+        self.assertEqual(rc, 0)
+        self.assertEqual(self.read("new.cnt"), self.tarn("/C", "img.bin", "direct.cnt", OTHER_KEY))
+
+    def test_key_sources(self):
+        self.write("img.bin", b"123456789")
+        expected = self.tarn("/C", "img.bin", "tarn.cnt")
+        self.write("bad.hex", KEY[:31].encode() + b"\n")
+        self.write("two-lines.hex", KEY.encode() + b"\n\n")
+        r, w = os.pipe()
+        os.write(w, KEY.encode() + b"\n")
+        os.close(w)
+        env = dict(os.environ, TARN_KEY=KEY, EMPTY="")
+        cases = [
+            (["--key-file", "key.hex"], 0, b""),
+            (["--key-env", "TARN_KEY"], 0, b""),
+            (["--key-fd", str(r)], 0, b""),
+            (["--key-file", "bad.hex"], 2, b"tarntool: bad.hex: not a key"),
+            (["--key-file", "two-lines.hex"], 2, b"tarntool: two-lines.hex: not a key"),
+            (["--key-file", "nothere.hex"], 2, b"tarntool: nothere.hex: cannot read"),
+            (["--key-env", "EMPTY"], 2, b"tarntool: $EMPTY: not a key"),
+            (["--key-env", "UNSET_VARIABLE"], 2, b"tarntool: $UNSET_VARIABLE: the environment"),
+            (["--key-file", "key.hex", "--key-env", "TARN_KEY"], 2, b"Exactly 1 option"),
+            ([], 2, b"Exactly 1 option"),
+        ]
+        for args, status, err_start in cases:
+            with self.subTest(args=args):
+                rc, _, err = self.tool("encode", *args, "-o", "out.cnt", "img.bin", env=env,
+                                       pass_fds=(r,))
+                self.assertEqual(rc, status)
+                self.assertTrue(err.startswith(err_start), err)
+                self.assertNotIn(KEY[:31].encode(), err)
+                if status == 0:
+                    self.assertEqual(self.read("out.cnt"), expected)
+                    os.remove(self.path("out.cnt"))
+                else:
+                    self.assertFalse(os.path.exists(self.path("out.cnt")))
+        os.close(r)
+
+    def test_keygen(self):
+        rc, _, _ = self.tool("keygen", "-o", "new.hex")
+        self.assertEqual(rc, 0)
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("new.hex")).st_mode), 0o600)
+        key = self.read("new.hex")
+        self.assertRegex(key, rb"^[0-9A-F]{32}\n$")
+        rc, _, err = self.tool("keygen", "-o", "new.hex")
+        self.assertEqual(rc, 2)
+        self.assertEqual(self.read("new.hex"), key)
+        self.tool("keygen", "-o", "second.hex")
+        self.assertNotEqual(self.read("second.hex"), key)
+
+    def test_names_with_spaces_and_other_bytes(self):
+        name = b"fw image \xff\xfe.bin"
+        with open(os.path.join(self.dir.encode(), name), "wb") as f:
+            f.write(os.urandom(3000))
+        out = b"out put \xc3.cnt"
+        rc, _, _ = self.tool("encode", "--key-file", "key.hex", "-o", out, name)
+        self.assertEqual(rc, 0)
+        rc, stdout, _ = self.tool("info", "--json", out)
+        self.assertEqual(rc, 0)
+        self.assertEqual(json.loads(stdout)[0]["verdict"], "ok")  # valid JSON whatever the name
+        rc, _, _ = self.tool("decode", "--key-file", "key.hex", "-o", b"back \x01.bin", out)
+        self.assertEqual(rc, 0)
+        with open(os.path.join(self.dir.encode(), name), "rb") as a, \
+                open(os.path.join(self.dir.encode(), b"back \x01.bin"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_progress_only_on_a_terminal(self):
+        with open(self.path("huge.bin"), "wb") as f:
+            f.truncate(1 << 30)
+        args = [TOOL, "encode", "--key-file", "key.hex", "-o", "huge.cnt", "huge.bin"]
+        proc = subprocess.run(args, cwd=self.dir, capture_output=True, timeout=300)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+        main, sub = pty.openpty()
+        proc = subprocess.Popen(args, cwd=self.dir, stderr=sub, stdout=subprocess.DEVNULL)
+        os.close(sub)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(main, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(main)
+        self.assertEqual(proc.wait(timeout=300), 0)
+        self.assertRegex(seen, rb"\rhuge\.bin: +\d+%  [\d.]+ MB/s  \d+ s left")
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    TARN = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
