@@ -55,6 +55,8 @@ void BM_CipherBatch(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * buffer.size()));
 }
 BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksScalar>)->Name("BM_EncipherScalar");
+BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksVector>)->Name("BM_EncipherVector");
+BENCHMARK(BM_CipherBatch<cipher::DecipherBlocksVector>)->Name("BM_DecipherVector");
 BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksAvx2>)->Name("BM_EncipherAvx2");
 BENCHMARK(BM_CipherBatch<cipher::DecipherBlocksAvx2>)->Name("BM_DecipherAvx2");
 

@@ -8,8 +8,11 @@ namespace {
 
 using UpdateFn = std::uint32_t (*)(std::uint32_t, const void*, std::size_t);
 
+// The one dispatch point: the fastest path the processor has and the user did not turn off.
 UpdateFn ChooseUpdate() {
-  return Crc32ClmulAvailable() ? Crc32UpdateClmul : Crc32UpdatePortable;
+  if (Crc32ClmulAvailable()) return Crc32UpdateClmul;
+  if (Crc32ArmAvailable()) return Crc32UpdateArm;
+  return Crc32UpdatePortable;
 }
 
 // Large enough that one read system call carries a lot of data, small enough to stay in the

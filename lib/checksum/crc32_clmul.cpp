@@ -3,6 +3,7 @@
 // reduction. The constants are powers of x modulo the bit-reflected polynomial.
 #include "checksum/crc32.h"
 #include "checksum/crc32_paths.h"
+#include "util/simd_mask.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -78,7 +79,8 @@ TARN_CLMUL std::uint32_t Crc32UpdateClmul(std::uint32_t reg, const void* data, s
 
 bool Crc32ClmulAvailable() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1") &&
+         util::SimdAllowed("clmul");
 }
 
 }  // namespace tarn::checksum

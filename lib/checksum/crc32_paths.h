@@ -12,5 +12,8 @@ std::uint32_t Crc32UpdatePortable(std::uint32_t reg, const void* data, std::size
 // Only when Crc32ClmulAvailable() is true.
 std::uint32_t Crc32UpdateClmul(std::uint32_t reg, const void* data, std::size_t n);
 bool Crc32ClmulAvailable();
+// Only when Crc32ArmAvailable() is true: the ARMv8 CRC32 instructions.
+std::uint32_t Crc32UpdateArm(std::uint32_t reg, const void* data, std::size_t n);
+bool Crc32ArmAvailable();
 
 }  // namespace tarn::checksum

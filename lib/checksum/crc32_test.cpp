@@ -30,7 +30,9 @@ void PrintTo(const Path& path, std::ostream* os) {
 class Crc32PathTest : public testing::TestWithParam<Path> {
  protected:
   void SetUp() override {
-    if (!GetParam().available) GTEST_SKIP() << "this processor lacks " << GetParam().name;
+    if (!GetParam().available)
+      GTEST_SKIP() << "this processor lacks " << GetParam().name
+                   << ", or TARN_DISABLE_SIMD names it";
   }
   std::uint32_t Crc(const void* data, std::size_t n) {
     return ~GetParam().update(kCrc32Start, data, n);
@@ -88,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(AllPaths, Crc32PathTest,
                          testing::Values(Path{"bytewise", Crc32UpdateBytewise, true},
                                          Path{"portable", Crc32UpdatePortable, true},
                                          Path{"clmul", Crc32UpdateClmul, Crc32ClmulAvailable()},
+                                         Path{"arm_crc32", Crc32UpdateArm, Crc32ArmAvailable()},
                                          Path{"dispatched", Crc32Update, true}),
                          [](const testing::TestParamInfo<Path>& p) {
                            return std::string(p.param.name);

@@ -54,13 +54,20 @@ void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t 
   EachBlock<DecipherBlock>(key, data, count);
 }
 
+// The one dispatch point: the widest path the processor has and the user did not turn off.
+BlocksFn Choose(BlocksFn avx2, BlocksFn vector, BlocksFn scalar) {
+  if (CipherAvx2Available()) return avx2;
+  if (CipherVectorAvailable()) return vector;
+  return scalar;
+}
+
 void EncipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
-  static const BlocksFn fn = CipherAvx2Available() ? EncipherBlocksAvx2 : EncipherBlocksScalar;
+  static const BlocksFn fn = Choose(EncipherBlocksAvx2, EncipherBlocksVector, EncipherBlocksScalar);
   fn(key, data, count);
 }
 
 void DecipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
-  static const BlocksFn fn = CipherAvx2Available() ? DecipherBlocksAvx2 : DecipherBlocksScalar;
+  static const BlocksFn fn = Choose(DecipherBlocksAvx2, DecipherBlocksVector, DecipherBlocksScalar);
   fn(key, data, count);
 }
 

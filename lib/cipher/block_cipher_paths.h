@@ -17,6 +17,12 @@ inline constexpr int kRounds = 32;
 
 void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);
 void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);
+// Only when CipherVectorAvailable() is true: four blocks per 128-bit vector of the target's
+// own vector unit (SSE2, NEON, ...), named by CipherVectorName().
+void EncipherBlocksVector(const KeyWords& key, unsigned char* data, std::size_t count);
+void DecipherBlocksVector(const KeyWords& key, unsigned char* data, std::size_t count);
+bool CipherVectorAvailable();
+const char* CipherVectorName();
 // Only when CipherAvx2Available() is true.
 void EncipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);
 void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);

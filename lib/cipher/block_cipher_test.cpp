@@ -30,7 +30,9 @@ void PrintTo(const Path& path, std::ostream* os) {
 class BlockCipherPathTest : public testing::TestWithParam<Path> {
  protected:
   void SetUp() override {
-    if (!GetParam().available) GTEST_SKIP() << "this processor lacks " << GetParam().name;
+    if (!GetParam().available)
+      GTEST_SKIP() << "this processor lacks " << GetParam().name
+                   << ", or TARN_DISABLE_SIMD names it";
   }
 };
 
@@ -120,6 +122,8 @@ TEST_P(BlockCipherPathTest, EqualPlainBlocksGiveEqualCipherBlocks) {
 INSTANTIATE_TEST_SUITE_P(
     AllPaths, BlockCipherPathTest,
     testing::Values(Path{"scalar", EncipherBlocksScalar, DecipherBlocksScalar, true},
+                    Path{"vector", EncipherBlocksVector, DecipherBlocksVector,
+                         CipherVectorAvailable()},
                     Path{"avx2", EncipherBlocksAvx2, DecipherBlocksAvx2, CipherAvx2Available()},
                     Path{"dispatched", EncipherBlocks, DecipherBlocks, true}),
     [](const testing::TestParamInfo<Path>& p) { return std::string(p.param.name); });

@@ -15,6 +15,11 @@ namespace tarn::platform {
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
+// --- Processor -----------------------------------------------------------------------------
+
+// True on an ARM64 processor whose system reports the CRC32 instructions.
+bool CpuHasArmCrc32();
+
 // --- Memory --------------------------------------------------------------------------------
 
 // Keeps n bytes of secret memory out of swap and core dumps where the system allows it. Best

@@ -12,6 +12,10 @@
 #include <sys/prctl.h>
 #include <sys/random.h>
 #endif
+#if defined(__aarch64__) && defined(__linux__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
 
 #include <atomic>
 #include <cctype>
@@ -141,6 +145,14 @@ void ProtectSecret(const void* bytes, std::size_t n) {
   (void)mlock(pages, last - first);
 #ifdef MADV_DONTDUMP
   (void)madvise(pages, last - first, MADV_DONTDUMP);
+#endif
+}
+
+bool CpuHasArmCrc32() {
+#if defined(__aarch64__) && defined(__linux__)
+  return (getauxval(AT_HWCAP) & HWCAP_CRC32) != 0;
+#else
+  return false;
 #endif
 }
 

@@ -91,6 +91,14 @@ void ProtectSecret(const void* bytes, std::size_t n) {
   if (n > 0) VirtualLock(const_cast<void*>(bytes), n);
 }
 
+bool CpuHasArmCrc32() {
+#if defined(_M_ARM64) || defined(__aarch64__)
+  return IsProcessorFeaturePresent(PF_ARM_V8_CRC32_INSTRUCTIONS_AVAILABLE) != 0;
+#else
+  return false;
+#endif
+}
+
 void WipeMemory(void* bytes, std::size_t n) {
   SecureZeroMemory(bytes, n);
 }

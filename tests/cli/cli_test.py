@@ -2,9 +2,11 @@
 """Command-line tests: run the built tool as a user does and compare the console bytes, the
 exit status and the files it leaves behind.
 
-Usage: cli_test.py PATH_TO_TARN [--wine WINE --spawn SPAWN_EXE] [unittest options]
+Usage: cli_test.py PATH_TO_TARN [--wine WINE --spawn SPAWN_EXE | --launcher EMULATOR]
+                   [unittest options]
 
-With --wine the tool is the Windows build: each run goes through SPAWN_EXE under Wine, which
+With --launcher each run of the tool goes through that emulator (a build for another
+processor). With --wine the tool is the Windows build: each run goes through SPAWN_EXE under Wine, which
 starts it with an exact command line as Windows programs are started.
 """
 import json
@@ -21,6 +23,7 @@ import fcntl
 import termios
 
 TARN = None
+LAUNCH = []
 WINE = None
 SPAWN = None
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -80,7 +83,7 @@ class CliCase(unittest.TestCase):
     def run_tarn(self, *args, preexec=None, stdout=subprocess.PIPE):
         if WINE:
             return self.run_line("tarn.exe " + " ".join(args), preexec=preexec, stdout=stdout)
-        proc = subprocess.run([TARN, *args], cwd=self.dir, stdout=stdout,
+        proc = subprocess.run([*LAUNCH, TARN, *args], cwd=self.dir, stdout=stdout,
                               stderr=subprocess.PIPE, preexec_fn=preexec, timeout=600)
         return proc.returncode, proc.stdout, proc.stderr
 
@@ -236,7 +239,7 @@ class FrontEndTest(CliCase):
         # end of the run, before the output would have been replaced.
         self.write("in", os.urandom(8 << 20))
         self.write("out", b"precious")
-        proc = subprocess.Popen([TARN, "/C", "in", "out", KEY], cwd=self.dir,
+        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "in", "out", KEY], cwd=self.dir,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         got = b""
         while len(got) < 128:
@@ -257,7 +260,7 @@ class FrontEndTest(CliCase):
         attrs = termios.tcgetattr(sub)
         attrs[1] &= ~termios.OPOST  # no output translation: see the bytes the tool writes
         termios.tcsetattr(sub, termios.TCSANOW, attrs)
-        proc = subprocess.Popen([TARN, "/C", "in", "out", KEY], cwd=self.dir, stdout=sub)
+        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "in", "out", KEY], cwd=self.dir, stdout=sub)
         os.close(sub)
         received = b""
         while True:
@@ -460,7 +463,7 @@ class PipelineTest(CliCase):
                     signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF,
                     signal.SIGXCPU, signal.SIGKILL):
             with self.subTest(sig=sig):
-                proc = subprocess.Popen([TARN, "/C", "huge.bin", "out.cnt", KEY], cwd=self.dir,
+                proc = subprocess.Popen([*LAUNCH, TARN, "/C", "huge.bin", "out.cnt", KEY], cwd=self.dir,
                                         stdout=subprocess.DEVNULL)
                 self.wait_until_writing(proc)
                 proc.send_signal(sig)
@@ -473,7 +476,7 @@ class PipelineTest(CliCase):
         with open(self.path("in.bin"), "wb") as f:
             f.truncate(1 << 30)
         ignore_hup = lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)  # as nohup does
-        proc = subprocess.Popen([TARN, "/C", "in.bin", "out.cnt", KEY], cwd=self.dir,
+        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "in.bin", "out.cnt", KEY], cwd=self.dir,
                                 stdout=subprocess.PIPE, preexec_fn=ignore_hup)
         self.wait_until_writing(proc)
         proc.send_signal(signal.SIGHUP)
@@ -484,7 +487,7 @@ class PipelineTest(CliCase):
     def test_long_names_and_parallel_readers(self):
         self.write("in.bin", os.urandom(4 << 20))
         long_name = "n" * 255
-        procs = [subprocess.Popen([TARN, "/C", "in.bin", name, key], cwd=self.dir,
+        procs = [subprocess.Popen([*LAUNCH, TARN, "/C", "in.bin", name, key], cwd=self.dir,
                                   stdout=subprocess.PIPE)
                  for name, key in ((long_name, KEY), ("other.cnt", OTHER_KEY))]
         for proc in procs:
@@ -543,7 +546,7 @@ class FaultTest(CliCase):
     def start_large_encode(self, *extra_args):
         with open(self.path("huge.bin"), "wb") as f:
             f.truncate(self.LARGE)
-        proc = subprocess.Popen([TARN, "/C", "huge.bin", "out.cnt", KEY, *extra_args], cwd=self.dir,
+        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "huge.bin", "out.cnt", KEY, *extra_args], cwd=self.dir,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.wait_until_writing(proc)
         return proc
@@ -570,7 +573,7 @@ class FaultTest(CliCase):
             f.truncate(1 << 30)
         self.assertRun(["/C", "huge.bin", "huge.cnt", KEY], 0, ENCODED)
         self.write("out.bin", b"precious")
-        proc = subprocess.Popen([TARN, "/D", "huge.cnt", "out.bin", KEY], cwd=self.dir,
+        proc = subprocess.Popen([*LAUNCH, TARN, "/D", "huge.cnt", "out.bin", KEY], cwd=self.dir,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.wait_until_writing(proc)
         with open(self.path("huge.cnt"), "r+b") as f:
@@ -648,7 +651,7 @@ class FaultTest(CliCase):
         os.makedirs(self.path("elsewhere"))
         with open(self.path("huge.bin"), "wb") as f:
             f.truncate(self.LARGE)
-        proc = subprocess.Popen([TARN, "/C", "huge.bin", "d/out.cnt", KEY], cwd=self.dir,
+        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "huge.bin", "d/out.cnt", KEY], cwd=self.dir,
                                 stdout=subprocess.PIPE)
         self.wait_until_writing(proc)
         os.rename(self.path("d"), self.path("d2"))
@@ -709,7 +712,7 @@ class FaultTest(CliCase):
         self.assertIn(b"I/O error 9.", err)  # EBADF: the placeholder takes no writes
         self.assertEqual(self.read("out.cnt"), b"precious")
         # With the standard error closed, nothing else lands in the output either.
-        proc = subprocess.run([TARN, "/C", "in.bin", "out.cnt", KEY], cwd=self.dir,
+        proc = subprocess.run([*LAUNCH, TARN, "/C", "in.bin", "out.cnt", KEY], cwd=self.dir,
                               stdout=subprocess.PIPE, preexec_fn=lambda: os.close(2))
         self.assertEqual((proc.returncode, proc.stdout), (0, BANNER + ENCODED))
         self.assertEqual(len(self.read("out.cnt")), 52 + 8)
@@ -776,6 +779,9 @@ class WindowsTest(CliCase):
 
 if __name__ == "__main__":
     TARN = os.path.abspath(sys.argv.pop(1))
+    if len(sys.argv) > 2 and sys.argv[1] == "--launcher":
+        LAUNCH = [sys.argv[2]]
+        del sys.argv[1:3]
     if len(sys.argv) > 4 and sys.argv[1] == "--wine" and sys.argv[3] == "--spawn":
         WINE, SPAWN = sys.argv[2], os.path.abspath(sys.argv[4])
         del sys.argv[1:5]

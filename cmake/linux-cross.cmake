@@ -1,0 +1,16 @@
+# Cross build for another Linux processor with Debian's cross compilers; the tests run under
+# qemu's user-mode emulation. TARN_TARGET_ARCH names the processor (aarch64, s390x, ...).
+set(TARN_TARGET_ARCH "aarch64" CACHE STRING "Target processor of the cross build")
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR ${TARN_TARGET_ARCH})
+set(CMAKE_C_COMPILER ${TARN_TARGET_ARCH}-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER ${TARN_TARGET_ARCH}-linux-gnu-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${TARN_TARGET_ARCH}-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+find_program(TARN_QEMU qemu-${TARN_TARGET_ARCH}-static)
+if(TARN_QEMU)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TARN_QEMU})
+endif()

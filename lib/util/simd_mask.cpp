@@ -1,0 +1,46 @@
+#include "util/simd_mask.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace tarn::util {
+namespace {
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string_view Trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ListNames(std::string_view list, std::string_view feature) {
+  while (true) {
+    const std::size_t comma = list.find(',');
+    if (SameName(Trimmed(list.substr(0, comma)), feature)) return true;
+    if (comma == std::string_view::npos) return false;
+    list.remove_prefix(comma + 1);
+  }
+}
+
+bool SimdAllowed(std::string_view feature) {
+  static const std::string disabled = [] {
+    const char* value = std::getenv("TARN_DISABLE_SIMD");
+    return std::string(value != nullptr ? value : "");
+  }();
+  return !ListNames(disabled, feature);
+}
+
+}  // namespace tarn::util
