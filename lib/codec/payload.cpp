@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -28,7 +29,7 @@ struct Job {
   bool decipher, encipher;
   FilePlace in, out;
   std::uint64_t size;
-  std::uint64_t chunks;
+  std::size_t chunks;  // fits: a stretch of more chunks than memory could count is refused
   Progress progress;
   std::vector<std::uint32_t> in_crcs, plain_crcs, out_crcs;  // one per chunk
   std::atomic<std::uint64_t> done{0};
@@ -45,7 +46,7 @@ struct Job {
 
 // Processes chunks first, first + step, first + 2 * step, ... The worker with `first` 0 runs on
 // the calling thread and makes the progress reports.
-void RunChunks(Job* job, std::uint64_t first, std::uint64_t step) noexcept {
+void RunChunks(Job* job, std::size_t first, std::size_t step) noexcept {
   std::unique_ptr<unsigned char[]> buffer;
   try {
     buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
@@ -55,8 +56,8 @@ void RunChunks(Job* job, std::uint64_t first, std::uint64_t step) noexcept {
   }
   unsigned char* data = buffer.get();
   const bool writes = job->out.file != platform::kNoFile;
-  for (std::uint64_t c = first; c < job->chunks && !job->Stopped(); c += step) {
-    const std::uint64_t at = c * kChunk;
+  for (std::size_t c = first; c < job->chunks && !job->Stopped(); c += step) {
+    const std::uint64_t at = std::uint64_t{c} * kChunk;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, job->size - at));
     if (platform::ReadAt(job->in.file, data, n, job->in.offset + at) !=
         static_cast<std::int64_t>(n)) {
@@ -88,7 +89,7 @@ void RunChunks(Job* job, std::uint64_t first, std::uint64_t step) noexcept {
 std::uint32_t CombineChunks(const std::vector<std::uint32_t>& crcs, std::uint64_t size) {
   std::uint32_t crc = 0;
   for (std::size_t c = 0; c < crcs.size(); ++c) {
-    const std::uint64_t length = std::min<std::uint64_t>(kChunk, size - c * kChunk);
+    const std::uint64_t length = std::min<std::uint64_t>(kChunk, size - std::uint64_t{c} * kChunk);
     crc = checksum::Crc32Combine(crc, crcs[c], length);
   }
   return crc;
@@ -110,7 +111,7 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
           in,
           out,
           size,
-          (size + kChunk - 1) / kChunk,
+          0,
           progress,
           {},
           {},
@@ -123,6 +124,15 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
       platform::WipeMemory(&job->encipher_key, sizeof job->encipher_key);
     }
   } wipe{&job};
+  // On a 32-bit host the count of chunks must fit its size_t (it does for any image the
+  // format holds: at most 8192 chunks).
+  const std::uint64_t chunks = size / kChunk + (size % kChunk != 0 ? 1 : 0);
+  if (chunks > std::numeric_limits<std::size_t>::max() / sizeof(std::uint32_t)) {
+    PayloadResult refused;
+    refused.status = PayloadStatus::kNoMemory;
+    return refused;
+  }
+  job.chunks = static_cast<std::size_t>(chunks);
   job.in_crcs.resize(job.chunks);
   if (job.decipher) job.plain_crcs.resize(job.chunks);
   if (job.encipher) job.out_crcs.resize(job.chunks);

@@ -2,9 +2,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <windows.h>
+// After windows.h, which they build on.
 #include <bcrypt.h>
 #include <io.h>
-#include <windows.h>
 #include <winternl.h>
 
 #include <cstring>

@@ -311,6 +311,20 @@ class PipelineTest(CliCase):
                 self.assertEqual(self.read("back.bin"), image)
                 self.assertEqual(self.leftovers(), [])
 
+    @posix_only
+    def test_every_kernel_path_gives_the_same_container(self):
+        image = self.write("img.bin", os.urandom((1 << 20) + 5))
+        containers = set()
+        for masked in ("", "avx2", "avx2,sse2,neon,vector", "avx2,sse2,neon,vector,clmul,crc32"):
+            env = dict(os.environ, TARN_DISABLE_SIMD=masked)
+            subprocess.run([*LAUNCH, TARN, "/C", "img.bin", "img.cnt", KEY], cwd=self.dir, env=env,
+                           stdout=subprocess.DEVNULL, check=True)
+            containers.add(self.read("img.cnt"))
+            subprocess.run([*LAUNCH, TARN, "/D", "img.cnt", "back.bin", KEY], cwd=self.dir, env=env,
+                           stdout=subprocess.DEVNULL, check=True)
+            self.assertEqual(self.read("back.bin"), self.read("img.bin"))
+        self.assertEqual(len(containers), 1)
+
     def test_same_image_same_container_and_keys_change_only_the_payload(self):
         image = os.urandom(1000) * 3
         first = self.encode(image)
@@ -453,63 +467,6 @@ class PipelineTest(CliCase):
                 self.assertEqual(self.read("out"), b"precious")
                 self.assertEqual(self.leftovers(), [])
 
-    @posix_only
-    def test_interrupted_encode_leaves_nothing(self):
-        path = self.path("huge.bin")
-        with open(path, "wb") as f:
-            f.truncate(3 << 30)  # sparse: quick to make, slow enough to interrupt
-        self.write("out.cnt", b"precious")
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
-                    signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF,
-                    signal.SIGXCPU, signal.SIGKILL):
-            with self.subTest(sig=sig):
-                proc = subprocess.Popen([*LAUNCH, TARN, "/C", "huge.bin", "out.cnt", KEY], cwd=self.dir,
-                                        stdout=subprocess.DEVNULL)
-                self.wait_until_writing(proc)
-                proc.send_signal(sig)
-                self.assertEqual(proc.wait(timeout=60), -sig)
-                self.assertEqual(sorted(os.listdir(self.dir)), ["huge.bin", "out.cnt"])
-                self.assertEqual(self.read("out.cnt"), b"precious")
-
-    @posix_only
-    def test_a_signal_ignored_at_start_stays_ignored(self):
-        with open(self.path("in.bin"), "wb") as f:
-            f.truncate(1 << 30)
-        ignore_hup = lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)  # as nohup does
-        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "in.bin", "out.cnt", KEY], cwd=self.dir,
-                                stdout=subprocess.PIPE, preexec_fn=ignore_hup)
-        self.wait_until_writing(proc)
-        proc.send_signal(signal.SIGHUP)
-        out, _ = proc.communicate(timeout=60)
-        self.assertEqual((proc.returncode, out), (0, BANNER + ENCODED))
-
-    @posix_only
-    def test_long_names_and_parallel_readers(self):
-        self.write("in.bin", os.urandom(4 << 20))
-        long_name = "n" * 255
-        procs = [subprocess.Popen([*LAUNCH, TARN, "/C", "in.bin", name, key], cwd=self.dir,
-                                  stdout=subprocess.PIPE)
-                 for name, key in ((long_name, KEY), ("other.cnt", OTHER_KEY))]
-        for proc in procs:
-            self.assertEqual(proc.communicate(timeout=60)[0], BANNER + ENCODED)
-        self.assertEqual(len(self.read(long_name)), 52 + (4 << 20))
-        self.assertNotEqual(self.read(long_name)[52:], self.read("other.cnt")[52:])
-
-    @posix_only
-    def test_block_device_input_and_fifo_refused(self):
-        os.mkfifo(self.path("fifo"))
-        self.assertRun(["/C", "fifo", "out.cnt", KEY], 1, lines("Error: can't open input file!"))
-        image = self.write("disk.img", os.urandom(1 << 20))
-        loop = subprocess.run(["losetup", "-f", "--show", "-r", image], capture_output=True, text=True)
-        if loop.returncode != 0:
-            self.skipTest("no loop device here")
-        device = loop.stdout.strip()
-        try:
-            self.assertRun(["/C", device, "dev.cnt", KEY], 0, ENCODED)
-        finally:
-            subprocess.run(["losetup", "-d", device])
-        self.assertEqual(self.read("dev.cnt"), self.encode(self.read("disk.img"), name="disk.img"))
-
 def as_nobody():
     os.setgid(65534)
     os.setuid(65534)
@@ -554,6 +511,59 @@ class FaultTest(CliCase):
     def finish(self, proc):
         out, err = proc.communicate(timeout=120)
         return proc.returncode, out, err
+
+    def test_interrupted_encode_leaves_nothing(self):
+        path = self.path("huge.bin")
+        with open(path, "wb") as f:
+            f.truncate(3 << 30)  # sparse: quick to make, slow enough to interrupt
+        self.write("out.cnt", b"precious")
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
+                    signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF,
+                    signal.SIGXCPU, signal.SIGKILL):
+            with self.subTest(sig=sig):
+                proc = subprocess.Popen([*LAUNCH, TARN, "/C", "huge.bin", "out.cnt", KEY], cwd=self.dir,
+                                        stdout=subprocess.DEVNULL)
+                self.wait_until_writing(proc)
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(timeout=60), -sig)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["huge.bin", "out.cnt"])
+                self.assertEqual(self.read("out.cnt"), b"precious")
+
+    def test_a_signal_ignored_at_start_stays_ignored(self):
+        with open(self.path("in.bin"), "wb") as f:
+            f.truncate(1 << 30)
+        ignore_hup = lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)  # as nohup does
+        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "in.bin", "out.cnt", KEY], cwd=self.dir,
+                                stdout=subprocess.PIPE, preexec_fn=ignore_hup)
+        self.wait_until_writing(proc)
+        proc.send_signal(signal.SIGHUP)
+        out, _ = proc.communicate(timeout=60)
+        self.assertEqual((proc.returncode, out), (0, BANNER + ENCODED))
+
+    def test_long_names_and_parallel_readers(self):
+        self.write("in.bin", os.urandom(4 << 20))
+        long_name = "n" * 255
+        procs = [subprocess.Popen([*LAUNCH, TARN, "/C", "in.bin", name, key], cwd=self.dir,
+                                  stdout=subprocess.PIPE)
+                 for name, key in ((long_name, KEY), ("other.cnt", OTHER_KEY))]
+        for proc in procs:
+            self.assertEqual(proc.communicate(timeout=60)[0], BANNER + ENCODED)
+        self.assertEqual(len(self.read(long_name)), 52 + (4 << 20))
+        self.assertNotEqual(self.read(long_name)[52:], self.read("other.cnt")[52:])
+
+    def test_block_device_input_and_fifo_refused(self):
+        os.mkfifo(self.path("fifo"))
+        self.assertRun(["/C", "fifo", "out.cnt", KEY], 1, lines("Error: can't open input file!"))
+        image = self.write("disk.img", os.urandom(1 << 20))
+        loop = subprocess.run(["losetup", "-f", "--show", "-r", image], capture_output=True, text=True)
+        if loop.returncode != 0:
+            self.skipTest("no loop device here")
+        device = loop.stdout.strip()
+        try:
+            self.assertRun(["/C", device, "dev.cnt", KEY], 0, ENCODED)
+        finally:
+            subprocess.run(["losetup", "-d", device])
+        self.assertEqual(self.read("dev.cnt"), self.encode(self.read("disk.img"), name="disk.img"))
 
     def test_input_cut_short_or_grown_while_it_is_read(self):
         cut = lambda f: f.truncate(self.LARGE // 4)
