@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Whole-process timings of tarn against what a user would run instead, in one run.
 
-Makes a page-cached image of the given size, then runs `cp`, `tarn /C`, `tarn /D` and
-`openssl enc -aes-128-ctr` (where installed) in turn, several rounds, each into a fresh output
-file after a `sync`, and prints the median wall time, the ratio to `cp` and the peak resident
-memory of each. Outputs are removed between rounds, not between commands.
+Makes a page-cached image of the given size, then runs `cp`, `tarn /C`, `tarn /D` and, where
+installed, `openssl enc -aes-128-ctr` in both directions, in turn, several rounds, each into a
+fresh output file after a `sync`, and prints the host's processor, the median wall time, the
+ratio to `cp` and the peak resident memory of each, and tarn's ratio to openssl's same
+direction. Outputs are removed between rounds, not between commands.
 
 Usage: compare.py [--size-mib N] [--rounds N] [--dir DIR] [--tarn PATH]
 """
@@ -43,6 +44,18 @@ def peak_rss(argv, rss_file="/tmp/tarn-bench-rss"):
         return int(f.read().split()[-1])
 
 
+def processor():
+    """The processor's model name, as the system reports it."""
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown processor"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--size-mib", type=int, default=1024)
@@ -75,8 +88,11 @@ def main():
         "tarn /D": lambda o: [args.tarn, "/D", container, o, KEY],
     }
     if shutil.which("openssl"):
-        tools["openssl aes-128-ctr"] = lambda o: [
-            "openssl", "enc", "-aes-128-ctr", "-K", KEY, "-iv", "0" * 32, "-in", image, "-out", o]
+        aes = ["openssl", "enc", "-aes-128-ctr", "-K", KEY, "-iv", "0" * 32]
+        encrypted = image + ".aes"
+        subprocess.run([*aes, "-in", image, "-out", encrypted], check=True)
+        tools["openssl enc"] = lambda o: [*aes, "-in", image, "-out", o]
+        tools["openssl enc -d"] = lambda o: [*aes, "-d", "-in", encrypted, "-out", o]
 
     times = {name: [] for name in tools}
     for name, argv in tools.items():
@@ -97,11 +113,16 @@ def main():
         time.sleep(args.settle)
 
     base = statistics.median(times["cp"])
+    print(f"host: {processor()}, {os.cpu_count()} processors")
     print(f"image {args.size_mib} MiB, {args.rounds} rounds, medians:")
     print(f"{'command':<22}{'seconds':>10}{'x cp':>8}{'peak RSS':>12}")
     for name in tools:
         m = statistics.median(times[name])
         print(f"{name:<22}{m:>10.3f}{m / base:>8.2f}{rss[name] / 1024:>9.1f} MiB")
+    if "openssl enc" in times:
+        for ours, theirs in (("tarn /C", "openssl enc"), ("tarn /D", "openssl enc -d")):
+            ratio = statistics.median(times[ours]) / statistics.median(times[theirs])
+            print(f"{ours} / {theirs}: {ratio:.2f}")
 
 
 if __name__ == "__main__":

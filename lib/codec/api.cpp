@@ -236,16 +236,7 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
   }
   const auto* in = static_cast<const unsigned char*>(container);
   const container::Header header = container::Parse(in, size);
-  switch (container::CheckFields(header, size)) {
-    case container::FieldCheck::kUnknownMagic:
-      return TARN_NOT_A_CONTAINER;
-    case container::FieldCheck::kUnknownVersion:
-      return TARN_UNKNOWN_VERSION;
-    case container::FieldCheck::kWrongSize:
-      return TARN_WRONG_SIZE;
-    case container::FieldCheck::kPassed:
-      break;
-  }
+  if (const tarn_status fields = codec::CheckHeader(header, size); fields != TARN_OK) return fields;
   const std::size_t n = header.plainSize;
   if (checksum::Crc32(in + container::kHeaderSize, n) != header.payloadCrc) {
     return TARN_PAYLOAD_DAMAGED;

@@ -22,6 +22,8 @@ import unittest
 import fcntl
 import termios
 
+from scratch import ScratchCase
+
 TARN = None
 LAUNCH = []
 WINE = None
@@ -60,25 +62,8 @@ def lines(*texts):
     return b"".join(t.encode() + b"\r\n" for t in texts)
 
 
-class CliCase(unittest.TestCase):
-    def setUp(self):
-        self._dir = tempfile.TemporaryDirectory(prefix="tarn-cli-")
-        self.dir = self._dir.name
-
-    def tearDown(self):
-        self._dir.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
-        return self.path(name)
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+class CliCase(ScratchCase):
+    PREFIX = "tarn-cli-"
 
     def run_tarn(self, *args, preexec=None, stdout=subprocess.PIPE):
         if WINE:

@@ -10,8 +10,9 @@ import pty
 import stat
 import subprocess
 import sys
-import tempfile
 import unittest
+
+from scratch import ScratchCase
 
 TOOL = TARN = None
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -19,27 +20,13 @@ KEY = "0123456789ABCDEFFEDCBA9876543210"
 OTHER_KEY = "F38B2FFC80A4DF5A51C9BC701E7EA419"
 
 
-class ToolCase(unittest.TestCase):
+class ToolCase(ScratchCase):
+    PREFIX = "tarntool-"
+
     def setUp(self):
-        self._dir = tempfile.TemporaryDirectory(prefix="tarntool-")
-        self.dir = self._dir.name
+        super().setUp()
         self.key_file = self.write("key.hex", KEY.lower().encode() + b"\n")
         self.other_key = self.write("other.hex", b"  " + OTHER_KEY.encode() + b" \r\n")
-
-    def tearDown(self):
-        self._dir.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
-        return self.path(name)
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
 
     def tool(self, *args, env=None, pass_fds=()):
         proc = subprocess.run([TOOL, *args], cwd=self.dir, capture_output=True, timeout=300,
