@@ -1,9 +1,7 @@
 // The C interface: each call strings the codec's steps together and turns every failure,
 // an exception included, into a status.
-#include <algorithm>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "checksum/crc32.h"
 #include "cipher/block_cipher.h"

@@ -18,6 +18,24 @@ tarn_status StatusOf(PayloadStatus status) {
   return TARN_READ_FAILED;
 }
 
+namespace {
+
+// What a pass over the input says before its checksums are looked at: the status of a pass
+// that could not go on, or read what was not the measured input; TARN_OK when its results
+// stand (a failed write included, which the caller weighs).
+tarn_status PassStatus(const Files& files, const PayloadResult& payload) {
+  if (payload.status == PayloadStatus::kNoMemory || payload.status == PayloadStatus::kCancelled) {
+    return StatusOf(payload.status);
+  }
+  // A failed read or an input that changed while it was read: the bytes are not the input.
+  if (payload.status == PayloadStatus::kReadFailed || !files.input.Unchanged()) {
+    return TARN_READ_FAILED;
+  }
+  return TARN_OK;
+}
+
+}  // namespace
+
 tarn_status OpenInput(Files& files, const char* name) {
   return name != nullptr && files.input.Open(name) ? TARN_OK : TARN_CANT_OPEN_INPUT;
 }
@@ -44,13 +62,7 @@ tarn_status EncodePayload(Files& files, const cipher::KeyWords& key, container::
   const PayloadResult payload = TransformPayload(
       Transform{nullptr, &key}, {files.input.handle(), 0},
       {files.output.handle(), container::kHeaderSize}, header->plainSize, progress);
-  if (payload.status == PayloadStatus::kNoMemory || payload.status == PayloadStatus::kCancelled) {
-    return StatusOf(payload.status);
-  }
-  // A failed read or an input that changed while it was read: the bytes are not the image.
-  if (payload.status == PayloadStatus::kReadFailed || !files.input.Unchanged()) {
-    return TARN_READ_FAILED;
-  }
+  if (const tarn_status pass = PassStatus(files, payload); pass != TARN_OK) return pass;
   if (payload.status != PayloadStatus::kOk) return StatusOf(payload.status);
   header->plainCrc = payload.in_crc;
   header->payloadCrc = payload.out_crc;
@@ -88,14 +100,8 @@ PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,
                        {files.input.handle(), container::kHeaderSize},
                        {files.output.handle(), reencipher != nullptr ? container::kHeaderSize : 0},
                        header.plainSize, progress);
-  if (payload.status == PayloadStatus::kNoMemory || payload.status == PayloadStatus::kCancelled) {
-    verdict.status = StatusOf(payload.status);
-    return verdict;
-  }
-  if (payload.status == PayloadStatus::kReadFailed || !files.input.Unchanged()) {
-    verdict.status = TARN_READ_FAILED;
-    return verdict;
-  }
+  verdict.status = PassStatus(files, payload);
+  if (verdict.status != TARN_OK) return verdict;
   verdict.payload_ok = payload.in_crc == header.payloadCrc;
   if (!verdict.payload_ok) {
     verdict.status = TARN_PAYLOAD_DAMAGED;

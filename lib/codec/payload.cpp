@@ -104,26 +104,6 @@ unsigned WorkersFor(std::uint64_t size) {
 
 PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePlace out,
                                std::uint64_t size, Progress progress) {
-  Job job{transform.decipher != nullptr ? *transform.decipher : KeyWords{},
-          transform.encipher != nullptr ? *transform.encipher : KeyWords{},
-          transform.decipher != nullptr,
-          transform.encipher != nullptr,
-          in,
-          out,
-          size,
-          0,
-          progress,
-          {},
-          {},
-          {}};
-  platform::ProtectSecret(&job, sizeof job.decipher_key + sizeof job.encipher_key);
-  struct WipeKeys {
-    Job* job;
-    ~WipeKeys() {
-      platform::WipeMemory(&job->decipher_key, sizeof job->decipher_key);
-      platform::WipeMemory(&job->encipher_key, sizeof job->encipher_key);
-    }
-  } wipe{&job};
   // On a 32-bit host the count of chunks must fit its size_t (it does for any image the
   // format holds: at most 8192 chunks).
   const std::uint64_t chunks = size / kChunk + (size % kChunk != 0 ? 1 : 0);
@@ -132,7 +112,27 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
     refused.status = PayloadStatus::kNoMemory;
     return refused;
   }
-  job.chunks = static_cast<std::size_t>(chunks);
+  Job job{transform.decipher != nullptr ? *transform.decipher : KeyWords{},
+          transform.encipher != nullptr ? *transform.encipher : KeyWords{},
+          transform.decipher != nullptr,
+          transform.encipher != nullptr,
+          in,
+          out,
+          size,
+          static_cast<std::size_t>(chunks),
+          progress,
+          {},
+          {},
+          {}};
+  platform::ProtectSecret(&job.decipher_key, sizeof job.decipher_key);
+  platform::ProtectSecret(&job.encipher_key, sizeof job.encipher_key);
+  struct WipeKeys {
+    Job* job;
+    ~WipeKeys() {
+      platform::WipeMemory(&job->decipher_key, sizeof job->decipher_key);
+      platform::WipeMemory(&job->encipher_key, sizeof job->encipher_key);
+    }
+  } wipe{&job};
   job.in_crcs.resize(job.chunks);
   if (job.decipher) job.plain_crcs.resize(job.chunks);
   if (job.encipher) job.out_crcs.resize(job.chunks);

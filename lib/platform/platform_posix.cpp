@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/random.h>
 #endif
 #if defined(__aarch64__) && defined(__linux__)
@@ -18,10 +15,8 @@
 #endif
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <climits>
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -41,10 +36,6 @@ struct PendingSlot {
 };
 constexpr int kSlots = 16;
 PendingSlot g_pending[kSlots];
-
-// The catchable signals whose default action ends the process.
-constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
-                                       SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
 // Blocks every terminating signal for the life of the object.
 class SignalsBlocked {
