@@ -260,7 +260,8 @@ int Transform(const std::string& command, const Options& options) {
   tarn::platform::WipeMemory(&key, sizeof key);
   tarn::platform::WipeMemory(&new_key, sizeof new_key);
   if (status != TARN_OK) return Failed(status, input, options.output);
-  if (!options.quiet) Out(options.output + ": " + command + "d from " + input + "\n");
+  const char* done = command == "encode" ? "encoded" : command == "decode" ? "decoded" : "re-keyed";
+  if (!options.quiet) Out(options.output + ": " + done + " from " + input + "\n");
   return kExitOk;
 }
 
