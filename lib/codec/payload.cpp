@@ -32,6 +32,7 @@ struct Job {
   std::size_t chunks;  // fits: a stretch of more chunks than memory could count is refused
   Progress progress;
   std::vector<std::uint32_t> in_crcs, plain_crcs, out_crcs;  // one per chunk
+  std::atomic<std::size_t> next{0};                          // the first chunk no worker has taken
   std::atomic<std::uint64_t> done{0};
   std::atomic<bool> read_failed{false}, write_failed{false}, no_memory{false}, cancelled{false};
 
@@ -44,9 +45,9 @@ struct Job {
   }
 };
 
-// Processes chunks first, first + step, first + 2 * step, ... The worker with `first` 0 runs on
-// the calling thread and makes the progress reports.
-void RunChunks(Job* job, std::size_t first, std::size_t step) noexcept {
+// Takes the next chunk not yet taken until there are none, so that a worker that starts late
+// or runs slowly leaves the others more. The worker that `reports` runs on the calling thread.
+void RunChunks(Job* job, bool reports) noexcept {
   std::unique_ptr<unsigned char[]> buffer;
   try {
     buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
@@ -56,7 +57,8 @@ void RunChunks(Job* job, std::size_t first, std::size_t step) noexcept {
   }
   unsigned char* data = buffer.get();
   const bool writes = job->out.file != platform::kNoFile;
-  for (std::size_t c = first; c < job->chunks && !job->Stopped(); c += step) {
+  for (std::size_t c = job->next.fetch_add(1); c < job->chunks && !job->Stopped();
+       c = job->next.fetch_add(1)) {
     const std::uint64_t at = std::uint64_t{c} * kChunk;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, job->size - at));
     if (platform::ReadAt(job->in.file, data, n, job->in.offset + at) !=
@@ -78,7 +80,7 @@ void RunChunks(Job* job, std::size_t first, std::size_t step) noexcept {
       job->write_failed = true;
     }
     const std::uint64_t done = job->done.fetch_add(n) + n;
-    if (first == 0 && job->progress.report != nullptr &&
+    if (reports && job->progress.report != nullptr &&
         job->progress.report(job->progress.context, done, job->size)) {
       job->cancelled = true;
     }
@@ -143,13 +145,12 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
   helpers.reserve(workers);
   for (unsigned w = 1; w < workers; ++w) {
     try {
-      helpers.emplace_back(RunChunks, &job, w, workers);
+      helpers.emplace_back(RunChunks, &job, false);
     } catch (const std::system_error&) {
-      // No thread to be had: this thread does that share too.
-      RunChunks(&job, w, workers);
+      break;  // no thread to be had: the chunks go to those there are
     }
   }
-  RunChunks(&job, 0, workers);
+  RunChunks(&job, true);
   for (std::thread& helper : helpers) helper.join();
 
   PayloadResult result;

@@ -675,6 +675,22 @@ class FaultTest(CliCase):
         finally:
             subprocess.run(["umount", disk])
 
+    def test_encodes_alone_when_no_second_thread_can_be_had(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run the tool as another user")
+        os.chmod(self.dir, 0o777)
+        self.write("in.bin", os.urandom((3 << 20) + 5))
+        self.assertEqual(self.run_tarn("/C", "in.bin", "two.cnt", KEY)[0], 0)
+
+        def one_thread():
+            as_nobody()
+            resource.setrlimit(resource.RLIMIT_NPROC, (1, 1))
+
+        proc = subprocess.run([nobody_tarn(), "/C", "in.bin", "one.cnt", KEY], cwd=self.dir,
+                              capture_output=True, preexec_fn=one_thread, timeout=120)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+        self.assertEqual(self.read("one.cnt"), self.read("two.cnt"))
+
     def test_out_of_memory_anywhere_ends_in_one_report(self):
         with open(TARN, "rb") as f:
             if b"__asan_init" in f.read():
