@@ -146,6 +146,7 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
   for (unsigned w = 1; w < workers; ++w) {
     try {
       helpers.emplace_back(RunChunks, &job, false);
+      platform::StartOnAnotherProcessor(helpers.back());
     } catch (const std::system_error&) {
       break;  // no thread to be had: the chunks go to those there are
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace tarn::platform {
 
@@ -19,6 +20,13 @@ inline constexpr FileHandle kNoFile = -1;
 
 // True on an ARM64 processor whose system reports the CRC32 instructions.
 bool CpuHasArmCrc32();
+
+// Asks the system to run `thread`, just started by the calling thread, on a processor other
+// than the caller's, among those the caller may use, for the rest of its life. Some systems
+// queue a new thread behind its maker on the maker's processor while another one idles, until
+// the maker blocks or the next balancing tick moves it: milliseconds, as long as a small image
+// takes. Nothing is asked where the caller may use only one processor, nor on Windows.
+void StartOnAnotherProcessor(std::thread& thread);
 
 // --- Memory --------------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform seam: files and memory.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -399,6 +400,19 @@ bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t o
     n -= static_cast<std::size_t>(done);
   }
   return true;
+}
+
+void StartOnAnotherProcessor(std::thread& thread) {
+#if defined(__linux__)
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) return;
+  const int here = sched_getcpu();
+  if (here < 0 || here >= CPU_SETSIZE || !CPU_ISSET(here, &allowed)) return;
+  CPU_CLR(here, &allowed);
+  pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
+#else
+  (void)thread;
+#endif
 }
 
 void AdviseSequential(FileHandle file) {
