@@ -99,8 +99,7 @@ TEST_F(PayloadTest, InputThatIsNotExactlyTheMeasuredSizeIsARejectedRead) {
 }
 
 TEST_F(PayloadTest, FailuresInEitherWorker) {
-  // Two workers take the 512 KiB chunks as they come; the image ends in a partial chunk and a
-  // tail.
+  // Two workers take the chunks as they come; the image ends in a partial chunk and a tail.
   const auto plain = RandomBytes((3u << 20) + 5);
   Open(plain);
   const KeyWords key{1, 2, 3, 4};
@@ -113,8 +112,8 @@ TEST_F(PayloadTest, FailuresInEitherWorker) {
   const PayloadResult decipher = TransformPayload(Dec(key), {in_, 0}, nowhere, plain.size());
   EXPECT_EQ(decipher.status, PayloadStatus::kWriteFailed);
   EXPECT_EQ(decipher.in_crc, checksum::Crc32(plain.data(), plain.size()));
-  // The input cut short inside the fifth chunk, then inside the second, whichever worker takes
-  // it. (Where an open input is held against writers, as on Windows, it cannot be cut at all.)
+  // The input cut short late, then early, whichever worker meets the end. (Where an open input
+  // is held against writers, as on Windows, it cannot be cut at all.)
   for (std::uintmax_t cut : {(2u << 20) + 100, (1u << 19) + 100}) {
     std::error_code held;
     fs::resize_file(dir_ / "in", cut, held);

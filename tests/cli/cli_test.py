@@ -698,10 +698,13 @@ class FaultTest(CliCase):
         self.write("in.bin", os.urandom(3 << 20))
         self.write("out.cnt", b"precious")
         reports = set()
-        for mib in range(4, 33):
-            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (mib << 20, mib << 20))
+        # Fine steps where the buffers run out, coarse ones above.
+        for kib in [*range(1024, 4096, 64), *range(4096, 33 << 10, 1024)]:
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
             rc, out, err = self.run_tarn("/C", "in.bin", "out.cnt", KEY, preexec=limit)
             self.assertEqual(self.leftovers(), [])
+            if out == b"" and (rc == -signal.SIGSEGV or err.startswith(b"Fatal glibc error")):
+                continue  # too little for the C library to start the program at all
             if rc == 0:
                 self.assertEqual(len(self.read("out.cnt")), 52 + (3 << 20))
                 self.write("out.cnt", b"precious")
