@@ -7,7 +7,9 @@
  *
  * Every function returns a status and never prints, exits or throws. The library keeps no
  * state between calls but its choice of processor paths, made once; calls on different files
- * may run on several threads at once.
+ * may run on several threads at once. A file function on 1 MiB or more shares the work with
+ * one thread of its own, started and joined within the call; on Linux that thread is asked
+ * onto another processor than the caller's, among those the caller may use.
  *
  * File functions give the guarantees of the console program: the input is read once and held
  * against writers while it is read, and must not change meanwhile; the output is written
