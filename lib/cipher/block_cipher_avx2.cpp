@@ -5,6 +5,9 @@
 #include "cipher/block_cipher_paths.h"
 #include "util/simd_mask.h"
 
+#include <cstdint>
+#include <iterator>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
@@ -75,31 +78,111 @@ TARN_AVX2 inline void HalfRound(__m256i (&target)[N], const __m256i (&v)[N], __m
   for (int g = 0; g < N; ++g) target[g] = Apply<kAdd>(target[g], b[g]);
 }
 
-template <int N>
-TARN_AVX2 inline void EncipherGroups(const KeyVectors& k, unsigned char* p) {
-  __m256i v0[N], v1[N];
-  for (int g = 0; g < N; ++g) Load(p + kGroupBytes * g, &v0[g], &v1[g]);
+// All the rounds on N groups, in registers: enciphering, or deciphering when not kEncipher.
+template <int N, bool kEncipher>
+TARN_AVX2 inline void Rounds(const KeyVectors& k, __m256i (&v0)[N], __m256i (&v1)[N]) {
   const __m256i delta = _mm256_set1_epi32(static_cast<int>(kDelta));
-  __m256i sum = _mm256_setzero_si256();
-  for (int round = 0; round < kRounds; ++round) {
-    sum = _mm256_add_epi32(sum, delta);
-    HalfRound<N, true>(v0, v1, k.k0, k.k1, sum);
-    HalfRound<N, true>(v1, v0, k.k2, k.k3, sum);
+  if constexpr (kEncipher) {
+    __m256i sum = _mm256_setzero_si256();
+    for (int round = 0; round < kRounds; ++round) {
+      sum = _mm256_add_epi32(sum, delta);
+      HalfRound<N, true>(v0, v1, k.k0, k.k1, sum);
+      HalfRound<N, true>(v1, v0, k.k2, k.k3, sum);
+    }
+  } else {
+    __m256i sum = _mm256_set1_epi32(static_cast<int>(kDecipherStart));
+    for (int round = 0; round < kRounds; ++round) {
+      HalfRound<N, false>(v1, v0, k.k2, k.k3, sum);
+      HalfRound<N, false>(v0, v1, k.k0, k.k1, sum);
+      sum = _mm256_sub_epi32(sum, delta);
+    }
   }
-  for (int g = 0; g < N; ++g) Store(p + kGroupBytes * g, v0[g], v1[g]);
 }
 
-template <int N>
-TARN_AVX2 inline void DecipherGroups(const KeyVectors& k, unsigned char* p) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Four groups take all sixteen vector registers: the eight halves, one scratch register per
+// group and the four key words, with each round's sum read from a table. Compiled from the
+// code above, the same rounds spill the sum, copy registers around the loop and run about a
+// tenth slower; written out here they leave only the sixteen operations a round needs.
+
+// The sum of each round, (round + 1) times the constant, in every lane of a vector.
+struct RoundSums {
+  alignas(32) std::uint32_t lanes[kRounds * kBlocksPerGroup];
+};
+constexpr RoundSums MakeRoundSums() {
+  RoundSums sums{};
+  for (std::size_t i = 0; i < std::size(sums.lanes); ++i) {
+    sums.lanes[i] = kDelta * static_cast<std::uint32_t>(i / kBlocksPerGroup + 1);
+  }
+  return sums;
+}
+constexpr RoundSums kRoundSums = MakeRoundSums();
+constexpr std::intptr_t kRoundSumBytes = sizeof(__m256i);
+
+// One instruction on each of the four groups: `insn src, in<g>, out<g>`, with `src` shared by
+// the groups (TARN_EACH) or the group's scratch register (TARN_EACH_SCRATCH).
+// clang-format off
+#define TARN_EACH(insn, src, in, out)              \
+  insn " " src ", %[" in "0], %[" out "0]\n\t"     \
+  insn " " src ", %[" in "1], %[" out "1]\n\t"     \
+  insn " " src ", %[" in "2], %[" out "2]\n\t"     \
+  insn " " src ", %[" in "3], %[" out "3]\n\t"
+#define TARN_EACH_SCRATCH(insn, in, out)           \
+  insn " %[s0], %[" in "0], %[" out "0]\n\t"       \
+  insn " %[s1], %[" in "1], %[" out "1]\n\t"       \
+  insn " %[s2], %[" in "2], %[" out "2]\n\t"       \
+  insn " %[s3], %[" in "3], %[" out "3]\n\t"
+// target op= kb, (v << 4), (ka ^ v), ((v >> 5) ^ sum), where op is add or sub.
+#define TARN_HALF_ROUND(op, target, v, ka, kb)     \
+  TARN_EACH(op, "%[" kb "]", target, target)       \
+  TARN_EACH("vpslld", "$4", v, "s")                \
+  TARN_EACH_SCRATCH(op, target, target)            \
+  TARN_EACH("vpxor", "%[" ka "]", v, "s")          \
+  TARN_EACH_SCRATCH(op, target, target)            \
+  TARN_EACH("vpsrld", "$5", v, "s")                \
+  TARN_EACH("vpxor", "(%[sums],%[at])", "s", "s")  \
+  TARN_EACH_SCRATCH(op, target, target)
+// The loop over the rounds; `at` steps through the table of sums.
+#define TARN_ROUNDS_ASM(first_half, second_half, step, again)                                \
+  __m256i s0, s1, s2, s3;                                                                     \
+  asm("1:\n\t" first_half second_half step " $32, %[at]\n\t" again " 1b\n\t"                 \
+      : [x0] "+x"(v0[0]), [x1] "+x"(v0[1]), [x2] "+x"(v0[2]), [x3] "+x"(v0[3]),             \
+        [y0] "+x"(v1[0]), [y1] "+x"(v1[1]), [y2] "+x"(v1[2]), [y3] "+x"(v1[3]),             \
+        [s0] "=&x"(s0), [s1] "=&x"(s1), [s2] "=&x"(s2), [s3] "=&x"(s3), [at] "+r"(at)        \
+      : [k0] "x"(k.k0), [k1] "x"(k.k1), [k2] "x"(k.k2), [k3] "x"(k.k3), [sums] "r"(sums),   \
+        "m"(kRoundSums)                                                                       \
+      : "cc")
+// clang-format on
+
+template <>
+TARN_AVX2 inline void Rounds<4, true>(const KeyVectors& k, __m256i (&v0)[4], __m256i (&v1)[4]) {
+  // From one past the table's end, `at` counts up from minus its size to zero.
+  const std::uint32_t* sums = std::end(kRoundSums.lanes);
+  std::intptr_t at = -kRounds * kRoundSumBytes;
+  TARN_ROUNDS_ASM(TARN_HALF_ROUND("vpaddd", "x", "y", "k0", "k1"),
+                  TARN_HALF_ROUND("vpaddd", "y", "x", "k2", "k3"), "add", "jnz");
+}
+
+template <>
+TARN_AVX2 inline void Rounds<4, false>(const KeyVectors& k, __m256i (&v0)[4], __m256i (&v1)[4]) {
+  // From the table's start, `at` counts down from the last round's sum until it is negative.
+  const std::uint32_t* sums = std::begin(kRoundSums.lanes);
+  std::intptr_t at = (kRounds - 1) * kRoundSumBytes;
+  TARN_ROUNDS_ASM(TARN_HALF_ROUND("vpsubd", "y", "x", "k2", "k3"),
+                  TARN_HALF_ROUND("vpsubd", "x", "y", "k0", "k1"), "sub", "jns");
+}
+
+#undef TARN_ROUNDS_ASM
+#undef TARN_HALF_ROUND
+#undef TARN_EACH_SCRATCH
+#undef TARN_EACH
+#endif
+
+template <int N, bool kEncipher>
+TARN_AVX2 inline void Groups(const KeyVectors& k, unsigned char* p) {
   __m256i v0[N], v1[N];
   for (int g = 0; g < N; ++g) Load(p + kGroupBytes * g, &v0[g], &v1[g]);
-  const __m256i delta = _mm256_set1_epi32(static_cast<int>(kDelta));
-  __m256i sum = _mm256_set1_epi32(static_cast<int>(kDecipherStart));
-  for (int round = 0; round < kRounds; ++round) {
-    HalfRound<N, false>(v1, v0, k.k2, k.k3, sum);
-    HalfRound<N, false>(v0, v1, k.k0, k.k1, sum);
-    sum = _mm256_sub_epi32(sum, delta);
-  }
+  Rounds<N, kEncipher>(k, v0, v1);
   for (int g = 0; g < N; ++g) Store(p + kGroupBytes * g, v0[g], v1[g]);
 }
 
@@ -119,11 +202,11 @@ TARN_AVX2 inline void EachGroup(const KeyWords& key, unsigned char* data, std::s
 }  // namespace
 
 TARN_AVX2 void EncipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count) {
-  EachGroup<EncipherGroups<4>, EncipherGroups<1>, EncipherBlocksScalar>(key, data, count);
+  EachGroup<Groups<4, true>, Groups<1, true>, EncipherBlocksScalar>(key, data, count);
 }
 
 TARN_AVX2 void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count) {
-  EachGroup<DecipherGroups<4>, DecipherGroups<1>, DecipherBlocksScalar>(key, data, count);
+  EachGroup<Groups<4, false>, Groups<1, false>, DecipherBlocksScalar>(key, data, count);
 }
 
 bool CipherAvx2Available() {
