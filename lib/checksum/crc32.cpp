@@ -68,8 +68,14 @@ std::uint32_t ShiftBytesModP(std::uint64_t n) {
 
 }  // namespace
 
+Crc32Combiner::Crc32Combiner(std::uint64_t len2) : shift_(ShiftBytesModP(len2)) {}
+
+std::uint32_t Crc32Combiner::operator()(std::uint32_t crc1, std::uint32_t crc2) const {
+  return MultiplyModP(shift_, crc1) ^ crc2;
+}
+
 std::uint32_t Crc32Combine(std::uint32_t crc1, std::uint32_t crc2, std::uint64_t len2) {
-  return MultiplyModP(ShiftBytesModP(len2), crc1) ^ crc2;
+  return Crc32Combiner(len2)(crc1, crc2);
 }
 
 }  // namespace tarn::checksum

@@ -88,14 +88,15 @@ void RunChunks(Job* job, bool reports) noexcept {
   }
 }
 
-// The CRC-32 of the whole stretch from the CRC-32 of each chunk.
+// The CRC-32 of the whole stretch from the CRC-32 of each chunk: all of them whole but the
+// last.
 std::uint32_t CombineChunks(const std::vector<std::uint32_t>& crcs, std::uint64_t size) {
+  if (crcs.empty()) return 0;
+  const checksum::Crc32Combiner append_chunk(kChunk);
   std::uint32_t crc = 0;
-  for (std::size_t c = 0; c < crcs.size(); ++c) {
-    const std::uint64_t length = std::min<std::uint64_t>(kChunk, size - std::uint64_t{c} * kChunk);
-    crc = checksum::Crc32Combine(crc, crcs[c], length);
-  }
-  return crc;
+  for (std::size_t c = 0; c + 1 < crcs.size(); ++c) crc = append_chunk(crc, crcs[c]);
+  const std::uint64_t last = size - std::uint64_t{crcs.size() - 1} * kChunk;
+  return checksum::Crc32Combine(crc, crcs.back(), last);
 }
 
 unsigned WorkersFor(std::uint64_t size) {
