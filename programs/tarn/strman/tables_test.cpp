@@ -45,10 +45,10 @@ TEST(TablesTest, RangeFlags) {
 }
 
 TEST(TablesTest, LocaleFlagsFollowTheCaseOfAsciiLetters) {
-  EXPECT_TRUE(CharClassTable['A'] & ccLocaleUpper);
-  EXPECT_TRUE(CharClassTable['a'] & ccLocaleLower);
-  EXPECT_TRUE(CharClassTable['!'] & ccLocalePunct);
-  EXPECT_FALSE(CharClassTable['5'] & (ccLocaleUpper | ccLocaleLower | ccLocalePunct));
+  EXPECT_TRUE(CharClassTable[int{'A'}] & ccLocaleUpper);
+  EXPECT_TRUE(CharClassTable[int{'a'}] & ccLocaleLower);
+  EXPECT_TRUE(CharClassTable[int{'!'}] & ccLocalePunct);
+  EXPECT_FALSE(CharClassTable[int{'5'}] & (ccLocaleUpper | ccLocaleLower | ccLocalePunct));
 }
 
 TEST(TablesTest, StartupIsOnceAndCurrencyFormatEndsWithThePattern) {
