@@ -118,6 +118,7 @@ constexpr RoundSums MakeRoundSums() {
 }
 constexpr RoundSums kRoundSums = MakeRoundSums();
 constexpr std::intptr_t kRoundSumBytes = sizeof(__m256i);
+static_assert(kRoundSumBytes == 32, "the loop below steps through the sums 32 bytes at a time");
 
 // One instruction on each of the four groups: `insn src, in<g>, out<g>`, with `src` shared by
 // the groups (TARN_EACH) or the group's scratch register (TARN_EACH_SCRATCH).
