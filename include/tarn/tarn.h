@@ -129,6 +129,54 @@ TARN_API tarn_status tarn_encode_buffer(const void* image, size_t size, const ta
 TARN_API tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_key* key,
                                         void* image, size_t capacity, size_t* image_size);
 
+/* --- Streams -----------------------------------------------------------------------------
+ * The same containers, made and checked a piece at a time: for pipes, sockets and the device
+ * that receives a container over a serial line. The objects live in the caller's memory, of
+ * fixed size; the calls allocate nothing, touch no file, start no thread and take no lock, so
+ * they build for a microcontroller too. One object is for one thread at a time; different
+ * objects may be used on different threads at once. `in` and `out` must not overlap.
+ *
+ * Lifecycle: init, any number of updates, finish. After finish the object must be initialised
+ * again (other calls give TARN_INVALID_ARGUMENT), except that an object that failed keeps
+ * giving its failure. The key words in an object are wiped by finish and by every failure; an
+ * object abandoned before that is wiped by calling finish on it (or by overwriting its bytes,
+ * e.g. with memset, in a way the compiler keeps). NULL pointers give TARN_INVALID_ARGUMENT. */
+
+#define TARN_STREAM_WORDS 16
+
+/* Caller-owned state of fixed size: no allocation, no OS, no threads. */
+typedef struct tarn_encoder {
+  uint64_t opaque[TARN_STREAM_WORDS];
+} tarn_encoder;
+typedef struct tarn_decoder {
+  uint64_t opaque[TARN_STREAM_WORDS];
+} tarn_decoder;
+
+TARN_API tarn_status tarn_encoder_init(tarn_encoder* enc, const tarn_key* key);
+/* The next `size` image bytes, enciphered, into `out` (room for size + 7 bytes); *written gets
+ * the count. Whole blocks go out at once; up to 7 bytes wait for the next call or the end. */
+TARN_API tarn_status tarn_encoder_update(tarn_encoder* enc, const void* in, size_t size, void* out,
+                                         size_t* written);
+/* The end of the image: the held bytes (0-7, unenciphered when they are the tail) into `out`
+ * (room for 7), and the 52-byte header that goes before the payload into `header`.
+ * TARN_TOO_LARGE once the image passed TARN_MAX_IMAGE_SIZE (also from update). */
+TARN_API tarn_status tarn_encoder_finish(tarn_encoder* enc, void* out, size_t* written,
+                                         uint8_t header[TARN_HEADER_SIZE]);
+
+/* key NULL: the payload's CRC alone is checked and no image bytes come out (out may be NULL). */
+TARN_API tarn_status tarn_decoder_init(tarn_decoder* dec, const tarn_key* key);
+/* The next `size` container bytes; deciphered image bytes into `out` (room for size + 7).
+ * Returns TARN_NOT_A_CONTAINER or TARN_UNKNOWN_VERSION no later than the call that brings the
+ * 52nd byte, TARN_WRONG_SIZE no later than the call that brings a byte beyond the size the
+ * header announces; after a failure every later call returns the same status, and a failing
+ * call writes nothing (*written 0). Image bytes are unverified until finish says TARN_OK: write
+ * them where nothing uses them before that (a staging slot, an unnamed file). */
+TARN_API tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, void* out,
+                                         size_t* written);
+/* The verdict tarn_verify_file gives for the same bytes (a stream cut short, its header
+ * included, is judged as a file of that length); fills `info` (may be NULL) the same way. */
+TARN_API tarn_status tarn_decoder_finish(tarn_decoder* dec, tarn_info* info);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,8 +1,6 @@
 #include "checksum/crc32.h"
 #include "checksum/crc32_paths.h"
 
-#include <memory>
-
 namespace tarn::checksum {
 namespace {
 
@@ -15,32 +13,11 @@ UpdateFn ChooseUpdate() {
   return Crc32UpdatePortable;
 }
 
-// Large enough that one read system call carries a lot of data, small enough to stay in the
-// processor's cache while it is checksummed.
-constexpr std::size_t kFileChunk = std::size_t{256} << 10;
-
 }  // namespace
 
 std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t n) {
   static const UpdateFn update = ChooseUpdate();
   return update(reg, data, n);
-}
-
-FileCrcResult FileCrc32(platform::FileHandle file, std::uint64_t offset) {
-  FileCrcResult result;
-  platform::AdviseSequential(file);
-  const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kFileChunk);
-  std::uint32_t reg = kCrc32Start;
-  for (;;) {
-    const std::int64_t got = platform::ReadAt(file, buffer.get(), kFileChunk, offset);
-    if (got < 0) return result;
-    if (got == 0) break;
-    reg = Crc32Update(reg, buffer.get(), static_cast<std::size_t>(got));
-    offset += static_cast<std::uint64_t>(got);
-  }
-  result.crc = ~reg;
-  result.ok = true;
-  return result;
 }
 
 namespace {

@@ -2,14 +2,13 @@
 // complemented at the end), over buffers and over open files.
 //
 // Several implementations compute the same function: a byte-at-a-time table, a portable
-// slicing-by-16 and, on x86 processors with carry-less multiplication, a folding path.
-// Crc32Update uses the fastest one the processor has, chosen once at the first call.
+// slicing-by-16, folding with carry-less multiplication on x86 and the CRC32 instructions on
+// ARM64 (crc32_paths.h). Crc32Update uses the fastest one the processor has, chosen once at the
+// first call; a freestanding build has only the byte-at-a-time table.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-#include "platform/platform.h"
 
 namespace tarn::checksum {
 
@@ -40,14 +39,5 @@ class Crc32Combiner {
  private:
   std::uint32_t shift_;  // x^(8 * len2) modulo the polynomial
 };
-
-struct FileCrcResult {
-  std::uint32_t crc = 0;
-  bool ok = false;  // false when a seek or read failed
-};
-
-// The CRC-32 of an open file from `offset` to its end, read in large chunks through one
-// buffer.
-FileCrcResult FileCrc32(platform::FileHandle file, std::uint64_t offset);
 
 }  // namespace tarn::checksum

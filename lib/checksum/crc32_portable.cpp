@@ -1,5 +1,5 @@
-// The portable CRC-32 paths: one table look-up per byte, and slicing-by-16, which reads 16
-// bytes per step through 16 tables derived from the first.
+// The portable fast CRC-32 path: slicing-by-16, which reads 16 bytes per step through 16
+// tables derived from the byte-at-a-time one.
 #include <array>
 #include <cstring>
 
@@ -30,16 +30,6 @@ constexpr Tables kTables = MakeTables();
 using util::LoadLe32;
 
 }  // namespace
-
-const std::uint32_t* Crc32Table() {
-  return kTables[0].data();
-}
-
-std::uint32_t Crc32UpdateBytewise(std::uint32_t reg, const void* data, std::size_t n) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  for (std::size_t i = 0; i < n; ++i) reg = (reg >> 8) ^ kTables[0][(reg ^ p[i]) & 0xFF];
-  return reg;
-}
 
 std::uint32_t Crc32UpdatePortable(std::uint32_t reg, const void* data, std::size_t n) {
   const auto* p = static_cast<const unsigned char*>(data);

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <random>
@@ -112,26 +111,6 @@ TEST(Crc32Test, CombineEqualsOnePass) {
     const std::uint32_t b = Crc32(bytes.data() + split, bytes.size() - split);
     EXPECT_EQ(Crc32Combine(a, b, bytes.size() - split), whole) << split;
   }
-}
-
-TEST(FileCrc32Test, StreamsAFileFromAnOffsetInChunks) {
-  const auto bytes = RandomBytes(300000, 9);  // several read chunks and a partial one
-  const std::string name = testing::TempDir() + "tarn-file-crc-" + std::to_string(bytes.size());
-  platform::OutputFile maker;
-  ASSERT_TRUE(maker.Create(name, platform::kNoFile));
-  ASSERT_TRUE(platform::WriteAt(maker.handle(), bytes.data(), bytes.size(), 0));
-  ASSERT_TRUE(maker.Commit());
-  platform::InputFile input;
-  ASSERT_TRUE(input.Open(name));
-  const platform::FileHandle file = input.handle();
-  for (std::size_t offset : {std::size_t{0}, std::size_t{52}, bytes.size() - 1, bytes.size()}) {
-    const FileCrcResult result = FileCrc32(file, offset);
-    EXPECT_TRUE(result.ok);
-    EXPECT_EQ(result.crc, Crc32(bytes.data() + offset, bytes.size() - offset)) << offset;
-  }
-  EXPECT_EQ(FileCrc32(file, bytes.size()).crc, 0u);  // an empty stretch
-  input.Close();
-  std::remove(name.c_str());
 }
 
 }  // namespace

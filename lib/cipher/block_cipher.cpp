@@ -1,3 +1,5 @@
+// The cipher one block at a time: the reference every other path is checked against, and
+// the only path a freestanding build carries.
 #include "cipher/block_cipher.h"
 
 #include "cipher/block_cipher_paths.h"
@@ -8,8 +10,6 @@ namespace {
 
 using util::LoadLe32;
 using util::StoreLe32;
-
-using BlocksFn = void (*)(const KeyWords&, unsigned char*, std::size_t);
 
 }  // namespace
 
@@ -52,23 +52,6 @@ void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t 
 
 void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count) {
   EachBlock<DecipherBlock>(key, data, count);
-}
-
-// The one dispatch point: the widest path the processor has and the user did not turn off.
-BlocksFn Choose(BlocksFn avx2, BlocksFn vector, BlocksFn scalar) {
-  if (CipherAvx2Available()) return avx2;
-  if (CipherVectorAvailable()) return vector;
-  return scalar;
-}
-
-void EncipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
-  static const BlocksFn fn = Choose(EncipherBlocksAvx2, EncipherBlocksVector, EncipherBlocksScalar);
-  fn(key, data, count);
-}
-
-void DecipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
-  static const BlocksFn fn = Choose(DecipherBlocksAvx2, DecipherBlocksVector, DecipherBlocksScalar);
-  fn(key, data, count);
 }
 
 }  // namespace tarn::cipher

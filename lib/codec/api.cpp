@@ -3,8 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "checksum/crc32.h"
-#include "cipher/block_cipher.h"
 #include "codec/codec.h"
 #include "tarn/tarn.h"
 #include "util/little_endian.h"
@@ -12,9 +10,6 @@
 namespace {
 
 using namespace tarn;
-
-#define TARN_STRINGIFY2(x) #x
-#define TARN_STRINGIFY(x) TARN_STRINGIFY2(x)
 
 // The user's callback behind the codec's progress report.
 struct UserProgress {
@@ -30,6 +25,12 @@ struct UserProgress {
                          : codec::Progress{};
   }
 };
+
+// True when two stretches of memory share a byte.
+bool Overlap(const void* a, std::size_t a_size, const void* b, std::size_t b_size) {
+  const auto x = reinterpret_cast<std::uintptr_t>(a), y = reinterpret_cast<std::uintptr_t>(b);
+  return a_size != 0 && b_size != 0 && x < y + b_size && y < x + a_size;
+}
 
 cipher::KeyWords WordsOf(const tarn_key& key) {
   return {key.words[0], key.words[1], key.words[2], key.words[3]};
@@ -61,7 +62,8 @@ tarn_status Guarded(Body body) noexcept {
 void FillInfo(const container::Header& header, std::uint64_t container_size, tarn_info* info) {
   if (info == nullptr) return;
   const container::HeaderBytes bytes = container::Serialize(header);
-  for (std::size_t w = 0; w < 13; ++w) info->words[w] = util::LoadLe32(&bytes[4 * w]);
+  for (std::size_t w = 0; w < container::kHeaderWords; ++w)
+    info->words[w] = util::LoadLe32(&bytes[4 * w]);
   info->image_size = header.plainSize;
   info->container_size = container_size;
   info->image_crc = header.plainCrc;
@@ -123,56 +125,6 @@ tarn_status Decode(const char* input, const char* output, const tarn_key* key,
 
 extern "C" {
 
-const char* tarn_version(void) {
-  return TARN_STRINGIFY(TARN_VERSION_MAJOR) "." TARN_STRINGIFY(
-      TARN_VERSION_MINOR) "." TARN_STRINGIFY(TARN_VERSION_PATCH);
-}
-
-const char* tarn_status_string(tarn_status status) {
-  switch (status) {
-    case TARN_OK:
-      return "ok";
-    case TARN_NOT_A_CONTAINER:
-      return "not a container (unknown magic)";
-    case TARN_UNKNOWN_VERSION:
-      return "unknown container version";
-    case TARN_WRONG_SIZE:
-      return "wrong file size";
-    case TARN_PAYLOAD_DAMAGED:
-      return "payload damaged (wrong crc32 of crypted data)";
-    case TARN_IMAGE_MISMATCH:
-      return "image does not match (wrong key or damaged header)";
-    case TARN_TOO_LARGE:
-      return "too large";
-    case TARN_BAD_KEY:
-      return "bad key (not 32 hexadecimal digits)";
-    case TARN_CANT_OPEN_INPUT:
-      return "can't open input file";
-    case TARN_CANT_CREATE_OUTPUT:
-      return "can't create output file";
-    case TARN_READ_FAILED:
-      return "can't read input file";
-    case TARN_WRITE_FAILED:
-      return "can't write output file";
-    case TARN_NO_MEMORY:
-      return "out of memory";
-    case TARN_CANCELLED:
-      return "cancelled";
-    case TARN_INVALID_ARGUMENT:
-      return "invalid argument";
-  }
-  return "unknown status";
-}
-
-tarn_status tarn_key_from_hex(const char* hex, size_t length, tarn_key* key) {
-  if (key == nullptr) return TARN_INVALID_ARGUMENT;
-  cipher::KeyWords words;
-  if (!cipher::ParseHexKey(hex, length, &words)) return TARN_BAD_KEY;
-  *key = tarn_key{{words.k0, words.k1, words.k2, words.k3}};
-  platform::WipeMemory(&words, sizeof words);
-  return TARN_OK;
-}
-
 tarn_status tarn_encode_file(const char* input, const char* output, const tarn_key* key,
                              tarn_progress_fn progress, void* user) {
   if (input == nullptr || output == nullptr || key == nullptr) return TARN_INVALID_ARGUMENT;
@@ -213,17 +165,20 @@ tarn_status tarn_encode_buffer(const void* image, size_t size, const tarn_key* k
   }
   if (size > container::kMaxPlainSize) return TARN_TOO_LARGE;
   if (capacity < size + container::kHeaderSize) return TARN_TOO_LARGE;
-  const CallKey words(*key);
   auto* out = static_cast<unsigned char*>(container);
   unsigned char* payload = out + container::kHeaderSize;
-  if (size != 0) std::memmove(payload, image, size);
-  container::Header header = container::HeaderForEncode(static_cast<std::uint32_t>(size));
-  header.plainCrc = checksum::Crc32(payload, size);
-  cipher::EncipherBlocks(words.words, payload, size / cipher::kBlockSize);
-  header.payloadCrc = checksum::Crc32(payload, size);
-  const container::HeaderBytes bytes = container::Serialize(header);
-  std::memcpy(out, bytes.data(), bytes.size());
-  return TARN_OK;
+  const auto* in = static_cast<const unsigned char*>(image);
+  if (Overlap(in, size, out, size + container::kHeaderSize)) {
+    // The stream object reads and writes separate memory: move the image into place first.
+    std::memmove(payload, in, size);
+    in = payload;
+  }
+  tarn_encoder enc;
+  size_t blocks = 0, tail = 0;
+  tarn_status status = tarn_encoder_init(&enc, key);
+  if (status == TARN_OK) status = tarn_encoder_update(&enc, in, size, payload, &blocks);
+  if (status == TARN_OK) status = tarn_encoder_finish(&enc, payload + blocks, &tail, out);
+  return status;  // a failed object has wiped its key
 }
 
 tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_key* key, void* image,
@@ -233,20 +188,33 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
     return TARN_INVALID_ARGUMENT;
   }
   const auto* in = static_cast<const unsigned char*>(container);
-  const container::Header header = container::Parse(in, size);
-  if (const tarn_status fields = codec::CheckHeader(header, size); fields != TARN_OK) return fields;
-  const std::size_t n = header.plainSize;
-  if (checksum::Crc32(in + container::kHeaderSize, n) != header.payloadCrc) {
-    return TARN_PAYLOAD_DAMAGED;
-  }
-  if (capacity < n) return TARN_TOO_LARGE;
-  const CallKey words(*key);
   auto* out = static_cast<unsigned char*>(image);
-  if (n != 0) std::memmove(out, in + container::kHeaderSize, n);
-  cipher::DecipherBlocks(words.words, out, n / cipher::kBlockSize);
-  if (checksum::Crc32(out, n) != header.plainCrc) {
+  const container::Header header = container::Parse(in, size);
+  const std::size_t n = codec::CheckHeader(header, size) == TARN_OK ? header.plainSize : 0;
+  tarn_decoder dec;
+  size_t written = 0;
+  if (capacity < n) {
+    // The verdict on the payload still comes first: the key is not needed for it.
+    (void)tarn_decoder_init(&dec, nullptr);
+    (void)tarn_decoder_update(&dec, in, size, nullptr, &written);
+    const tarn_status payload = tarn_decoder_finish(&dec, nullptr);
+    return payload != TARN_OK ? payload : TARN_TOO_LARGE;
+  }
+  tarn_status status = tarn_decoder_init(&dec, key);
+  const std::size_t head = size < container::kHeaderSize ? size : container::kHeaderSize;
+  if (status == TARN_OK) status = tarn_decoder_update(&dec, in, head, out, &written);
+  if (status == TARN_OK && Overlap(in, size, out, n)) {
+    // Decipher in the image's own memory: the payload is moved there first.
+    std::memmove(out, in + head, size - head);
+    in = out;
+  } else {
+    in += head;
+  }
+  if (status == TARN_OK) status = tarn_decoder_update(&dec, in, size - head, out, &written);
+  if (status == TARN_OK) status = tarn_decoder_finish(&dec, nullptr);
+  if (status != TARN_OK) {
     platform::WipeMemory(out, n);
-    return TARN_IMAGE_MISMATCH;
+    return status;
   }
   *image_size = n;
   return TARN_OK;

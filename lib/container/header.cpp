@@ -6,7 +6,7 @@ namespace tarn::container {
 namespace {
 
 // The words in file order.
-constexpr std::uint32_t Header::*kWords[13] = {
+constexpr std::uint32_t Header::*kWords[kHeaderWords] = {
     &Header::zeroWord,  &Header::magic1,   &Header::magic2,    &Header::tag,
     &Header::reserved1, &Header::constOne, &Header::reserved2, &Header::payloadCrc,
     &Header::plainCrc,  &Header::versionA, &Header::reserved3, &Header::versionB,
@@ -29,7 +29,7 @@ Header HeaderForEncode(std::uint32_t plain_size) {
 
 HeaderBytes Serialize(const Header& header) {
   HeaderBytes bytes{};
-  for (std::size_t w = 0; w < 13; ++w) util::StoreLe32(&bytes[4 * w], header.*kWords[w]);
+  for (std::size_t w = 0; w < kHeaderWords; ++w) util::StoreLe32(&bytes[4 * w], header.*kWords[w]);
   return bytes;
 }
 
@@ -37,7 +37,7 @@ Header Parse(const unsigned char* bytes, std::size_t n) {
   HeaderBytes padded{};
   for (std::size_t i = 0; i < n && i < kHeaderSize; ++i) padded[i] = bytes[i];
   Header header;
-  for (std::size_t w = 0; w < 13; ++w) header.*kWords[w] = util::LoadLe32(&padded[4 * w]);
+  for (std::size_t w = 0; w < kHeaderWords; ++w) header.*kWords[w] = util::LoadLe32(&padded[4 * w]);
   return header;
 }
 

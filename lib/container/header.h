@@ -6,9 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tarn/tarn.h"
+
 namespace tarn::container {
 
 inline constexpr std::size_t kHeaderSize = 52;
+inline constexpr std::size_t kHeaderWords = kHeaderSize / 4;
 inline constexpr std::uint32_t kMagic1 = 0x72617571;  // "quar"
 inline constexpr std::uint32_t kMagic2 = 0x74736F62;  // "bost"
 inline constexpr std::uint32_t kTag = 0x0055454E;     // "NEU" and a zero byte
@@ -16,6 +19,8 @@ inline constexpr std::uint32_t kVersionA = 11;
 inline constexpr std::uint32_t kVersionB = 328;
 // The largest image whose container still fits the format's 32-bit sizes.
 inline constexpr std::uint64_t kMaxPlainSize = 0xFFFFFFFFull - kHeaderSize;
+static_assert(kHeaderSize == TARN_HEADER_SIZE && kMaxPlainSize == TARN_MAX_IMAGE_SIZE,
+              "the C interface's sizes are the format's");
 
 struct Header {
   std::uint32_t zeroWord = 0;

@@ -1,0 +1,29 @@
+// The one dispatch point of the block cipher: the widest path the processor has and the user
+// did not turn off, chosen once.
+#include "cipher/block_cipher.h"
+#include "cipher/block_cipher_paths.h"
+
+namespace tarn::cipher {
+namespace {
+
+using BlocksFn = void (*)(const KeyWords&, unsigned char*, std::size_t);
+
+BlocksFn Choose(BlocksFn avx2, BlocksFn vector, BlocksFn scalar) {
+  if (CipherAvx2Available()) return avx2;
+  if (CipherVectorAvailable()) return vector;
+  return scalar;
+}
+
+}  // namespace
+
+void EncipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
+  static const BlocksFn fn = Choose(EncipherBlocksAvx2, EncipherBlocksVector, EncipherBlocksScalar);
+  fn(key, data, count);
+}
+
+void DecipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
+  static const BlocksFn fn = Choose(DecipherBlocksAvx2, DecipherBlocksVector, DecipherBlocksScalar);
+  fn(key, data, count);
+}
+
+}  // namespace tarn::cipher

@@ -1,0 +1,193 @@
+// tarn_decoder_*: a container taken a piece at a time: the header checked as soon as its words
+// are in, the payload checksummed and deciphered as it passes, the verdict at the end.
+#include <cstring>
+#include <new>
+
+#include "checksum/crc32.h"
+#include "cipher/block_cipher.h"
+#include "stream/stream.h"
+#include "util/little_endian.h"
+
+namespace tarn::stream {
+namespace {
+
+using container::kHeaderSize;
+
+DecoderState* Live(tarn_decoder* dec) {
+  if (dec == nullptr) return nullptr;
+  auto* s = std::launder(reinterpret_cast<DecoderState*>(dec->opaque));
+  return s->live == kDecoderLive ? s : nullptr;
+}
+
+tarn_status Fail(DecoderState* s, tarn_status status) {
+  Wipe(s->key, sizeof s->key);
+  Wipe(s->held, sizeof s->held);
+  s->failed = status;
+  return status;
+}
+
+// The header as far as the stream brought it, the words beyond that zero.
+container::Header HeaderOf(const DecoderState& s, std::uint64_t have) {
+  return container::Parse(s.header,
+                          have < kHeaderSize ? static_cast<std::size_t>(have) : kHeaderSize);
+}
+
+// The checks the header's words allow once `have` of its bytes are in: the magic from the
+// 12th byte on, the versions from the 48th.
+tarn_status CheckSoFar(const DecoderState& s, std::uint64_t have) {
+  const container::FieldCheck check = container::CheckFields(HeaderOf(s, have), 0);
+  if (have >= 12 && check == container::FieldCheck::kUnknownMagic) return TARN_NOT_A_CONTAINER;
+  if (have >= 48 && check == container::FieldCheck::kUnknownVersion) return TARN_UNKNOWN_VERSION;
+  return TARN_OK;
+}
+
+// The payload's bytes from `offset` (within the payload) on: checksummed, and with a key
+// deciphered into `out` as whole blocks and a tail carried as it is. Returns the bytes written.
+std::size_t Payload(DecoderState* s, std::uint64_t offset, const std::uint8_t* in, std::size_t n,
+                    std::uint8_t* out) {
+  const std::uint64_t blocks_end = HeaderOf(*s, kHeaderSize).plainSize & ~std::uint64_t{7};
+  const cipher::KeyWords key{s->key[0], s->key[1], s->key[2], s->key[3]};
+  std::uint8_t* const start = out;
+  while (n > 0) {
+    if (!s->has_key) {
+      const std::size_t m = n < kStretch ? n : kStretch;
+      s->payload_reg = checksum::Crc32Update(s->payload_reg, in, m);
+      in += m;
+      n -= m;
+      continue;
+    }
+    if (s->held_count != 0 || (offset < blocks_end && n < 8)) {
+      // A block split between pieces: gather it, then decipher it whole.
+      const std::size_t take = n < 8u - s->held_count ? n : 8u - s->held_count;
+      s->payload_reg = checksum::Crc32Update(s->payload_reg, in, take);
+      std::memcpy(s->held + s->held_count, in, take);
+      s->held_count = static_cast<std::uint8_t>(s->held_count + take);
+      in += take;
+      n -= take;
+      offset += take;
+      if (s->held_count == 8) {
+        std::memcpy(out, s->held, 8);
+        cipher::DecipherBlocks(key, out, 1);
+        s->plain_reg = checksum::Crc32Update(s->plain_reg, out, 8);
+        Wipe(s->held, sizeof s->held);
+        s->held_count = 0;
+        out += 8;
+      }
+      continue;
+    }
+    // Whole blocks while they last, then the tail as it is.
+    std::size_t m = n < kStretch ? n : kStretch;
+    const bool blocks = offset < blocks_end;
+    if (blocks) {
+      if (m > blocks_end - offset) m = static_cast<std::size_t>(blocks_end - offset);
+      m &= ~std::size_t{7};
+    }
+    s->payload_reg = checksum::Crc32Update(s->payload_reg, in, m);
+    if (out != in) std::memcpy(out, in, m);
+    if (blocks) cipher::DecipherBlocks(key, out, m / cipher::kBlockSize);
+    s->plain_reg = checksum::Crc32Update(s->plain_reg, out, m);
+    in += m;
+    out += m;
+    n -= m;
+    offset += m;
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
+}  // namespace
+}  // namespace tarn::stream
+
+using namespace tarn::stream;
+
+extern "C" {
+
+tarn_status tarn_decoder_init(tarn_decoder* dec, const tarn_key* key) {
+  if (dec == nullptr) return TARN_INVALID_ARGUMENT;
+  std::memset(dec, 0, sizeof *dec);
+  auto* s = new (dec->opaque) DecoderState{};
+  if (key != nullptr) {
+    std::memcpy(s->key, key->words, sizeof s->key);
+    s->has_key = 1;
+  }
+  s->payload_reg = s->plain_reg = tarn::checksum::kCrc32Start;
+  s->live = kDecoderLive;
+  return TARN_OK;
+}
+
+tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, void* out,
+                                size_t* written) {
+  DecoderState* s = Live(dec);
+  if (s == nullptr || written == nullptr || (size != 0 && in == nullptr) ||
+      (size != 0 && s->has_key && s->failed == TARN_OK && out == nullptr)) {
+    return TARN_INVALID_ARGUMENT;
+  }
+  *written = 0;
+  const std::uint64_t before = s->received;
+  s->received += size;  // counted after a failure too: finish describes the whole stream
+  if (s->failed != TARN_OK) return static_cast<tarn_status>(s->failed);
+  const auto* p = static_cast<const std::uint8_t*>(in);
+  std::uint64_t at = before;
+  if (at < kHeaderSize) {
+    const std::size_t take =
+        size < kHeaderSize - at ? size : static_cast<std::size_t>(kHeaderSize - at);
+    std::memcpy(s->header + at, p, take);
+    p += take;
+    size -= take;
+    at += take;
+    if (const tarn_status early = CheckSoFar(*s, at); early != TARN_OK) return Fail(s, early);
+    if (size == 0) return TARN_OK;
+  }
+  const std::uint64_t expected = std::uint64_t{HeaderOf(*s, at).plainSize} + kHeaderSize;
+  if (s->received > expected) return Fail(s, TARN_WRONG_SIZE);
+  *written = Payload(s, at - kHeaderSize, p, size, static_cast<std::uint8_t*>(out));
+  return TARN_OK;
+}
+
+tarn_status tarn_decoder_finish(tarn_decoder* dec, tarn_info* info) {
+  DecoderState* s = Live(dec);
+  if (s == nullptr) return TARN_INVALID_ARGUMENT;
+  const tarn::container::Header h = HeaderOf(*s, s->received);
+  tarn_status status = static_cast<tarn_status>(s->failed);
+  if (status == TARN_OK) {
+    switch (tarn::container::CheckFields(h, s->received)) {
+      case tarn::container::FieldCheck::kUnknownMagic:
+        status = TARN_NOT_A_CONTAINER;
+        break;
+      case tarn::container::FieldCheck::kUnknownVersion:
+        status = TARN_UNKNOWN_VERSION;
+        break;
+      case tarn::container::FieldCheck::kWrongSize:
+        status = TARN_WRONG_SIZE;
+        break;
+      case tarn::container::FieldCheck::kPassed:
+        break;
+    }
+  }
+  const bool payload_checked =
+      status == TARN_OK || status == TARN_PAYLOAD_DAMAGED || status == TARN_IMAGE_MISMATCH;
+  const bool payload_ok = payload_checked && ~s->payload_reg == h.payloadCrc;
+  const bool image_checked = payload_ok && s->has_key;
+  const bool image_ok = image_checked && ~s->plain_reg == h.plainCrc;
+  if (status == TARN_OK && !payload_ok) status = TARN_PAYLOAD_DAMAGED;
+  if (status == TARN_OK && image_checked && !image_ok) status = TARN_IMAGE_MISMATCH;
+  if (info != nullptr) {
+    std::memset(info, 0, sizeof *info);
+    const tarn::container::HeaderBytes bytes = tarn::container::Serialize(h);
+    for (std::size_t w = 0; w < tarn::container::kHeaderWords; ++w) {
+      info->words[w] = tarn::util::LoadLe32(&bytes[4 * w]);
+    }
+    info->image_size = h.plainSize;
+    info->container_size = s->received;
+    info->image_crc = h.plainCrc;
+    info->payload_crc = h.payloadCrc;
+    info->payload_checked = payload_checked ? 1 : 0;
+    info->payload_ok = payload_ok ? 1 : 0;
+    info->image_checked = image_checked ? 1 : 0;
+    info->image_ok = image_ok ? 1 : 0;
+  }
+  if (status != TARN_OK) return Fail(s, status);
+  Wipe(s, sizeof *s);
+  return TARN_OK;
+}
+
+}  // extern "C"
