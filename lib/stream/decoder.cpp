@@ -122,21 +122,22 @@ tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, 
     return TARN_INVALID_ARGUMENT;
   }
   *written = 0;
-  const std::uint64_t before = s->received;
-  s->received += size;  // counted after a failure too: finish describes the whole stream
-  if (s->failed != TARN_OK) return static_cast<tarn_status>(s->failed);
   const auto* p = static_cast<const std::uint8_t*>(in);
-  std::uint64_t at = before;
+  std::uint64_t at = s->received;
+  s->received += size;  // counted after a failure too: finish describes the whole stream
   if (at < kHeaderSize) {
+    // The header's bytes are kept even after a failure, for the words finish reports.
     const std::size_t take =
         size < kHeaderSize - at ? size : static_cast<std::size_t>(kHeaderSize - at);
     std::memcpy(s->header + at, p, take);
     p += take;
     size -= take;
     at += take;
+    if (s->failed != TARN_OK) return static_cast<tarn_status>(s->failed);
     if (const tarn_status early = CheckSoFar(*s, at); early != TARN_OK) return Fail(s, early);
     if (size == 0) return TARN_OK;
   }
+  if (s->failed != TARN_OK) return static_cast<tarn_status>(s->failed);
   const std::uint64_t expected = std::uint64_t{HeaderOf(*s, at).plainSize} + kHeaderSize;
   if (s->received > expected) return Fail(s, TARN_WRONG_SIZE);
   *written = Payload(s, at - kHeaderSize, p, size, static_cast<std::uint8_t*>(out));
