@@ -7,7 +7,11 @@ fresh output file after a `sync`, and prints the host's processor, the median wa
 ratio to `cp` and the peak resident memory of each, and tarn's ratio to openssl's same
 direction. Outputs are removed between rounds, not between commands.
 
-Usage: compare.py [--size-mib N] [--rounds N] [--dir DIR] [--tarn PATH]
+With tarntool built, the same image also goes through a pipe (`cat image | tarntool encode
+-o - - > out`, and the container back) against openssl in the same pipe; the peak memory
+shown for those rows is tarntool's (or openssl's) alone.
+
+Usage: compare.py [--size-mib N] [--rounds N] [--dir DIR] [--tarn PATH] [--tarntool PATH]
 """
 import argparse
 import os
@@ -62,6 +66,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--dir", default="build/bench-data")
     parser.add_argument("--tarn", default="build/release/tarn")
+    parser.add_argument("--tarntool", default="build/release/tarntool")
     parser.add_argument("--settle", type=float, default=3.0,
                         help="seconds to wait after removing a round's outputs")
     args = parser.parse_args()
@@ -94,10 +99,35 @@ def main():
         tools["openssl enc"] = lambda o: [*aes, "-in", image, "-out", o]
         tools["openssl enc -d"] = lambda o: [*aes, "-d", "-in", encrypted, "-out", o]
 
+    # Pipes: the middle command between a reader and a writer, in one shell.
+    piped = {}
+    if os.path.exists(args.tarntool):
+        key_file = os.path.join(args.dir, "key.hex")
+        with open(key_file, "w") as f:
+            f.write(KEY + "\n")
+        tool = [args.tarntool, "--key-file", key_file, "-o", "-", "-"]
+        piped["tarntool encode |"] = (image, [tool[0], "encode", *tool[1:]])
+        piped["tarntool decode |"] = (container, [tool[0], "decode", *tool[1:]])
+        if shutil.which("openssl"):
+            piped["openssl enc |"] = (image, aes)
+            piped["openssl enc -d |"] = (encrypted, [*aes, "-d"])
+    for name, (source, middle) in piped.items():
+        quoted = " ".join(f"'{w}'" for w in middle)
+        tools[name] = (lambda src, cmd: lambda o: ["sh", "-c", f"cat '{src}' | {cmd} > '{o}'"])(
+            source, quoted)
+
     times = {name: [] for name in tools}
     for name, argv in tools.items():
         target = out("rss", 0)
-        rss[name] = peak_rss(argv(target))
+        if name in piped:
+            source, middle = piped[name]
+            with open(source, "rb") as src, open(target, "wb") as dst:
+                subprocess.run([GNU_TIME, "-f", "%M", "-o", "/tmp/tarn-bench-rss", *middle],
+                               stdin=src, stdout=dst, check=True)
+            with open("/tmp/tarn-bench-rss") as f:
+                rss[name] = int(f.read().split()[-1])
+        else:
+            rss[name] = peak_rss(argv(target))
         os.remove(target)
     for i in range(args.rounds):
         targets = []
@@ -121,6 +151,11 @@ def main():
         print(f"{name:<22}{m:>10.3f}{m / base:>8.2f}{rss[name] / 1024:>9.1f} MiB")
     if "openssl enc" in times:
         for ours, theirs in (("tarn /C", "openssl enc"), ("tarn /D", "openssl enc -d")):
+            ratio = statistics.median(times[ours]) / statistics.median(times[theirs])
+            print(f"{ours} / {theirs}: {ratio:.2f}")
+    if "openssl enc |" in times:
+        for ours, theirs in (("tarntool encode |", "openssl enc |"),
+                             ("tarntool decode |", "openssl enc -d |")):
             ratio = statistics.median(times[ours]) / statistics.median(times[theirs])
             print(f"{ours} / {theirs}: {ratio:.2f}")
 

@@ -8,8 +8,14 @@ _tarntool() {
     return
   fi
   case $prev in
-    --key-file | --new-key-file | -o | --output)
+    --key-file | --new-key-file)
       _filedir
+      return
+      ;;
+    -o | --output)
+      # A file, or - for the standard output (keygen takes a file only).
+      _filedir
+      [[ ${words[1]} != keygen && -z $cur ]] && COMPREPLY+=(-)
       return
       ;;
     --key-env)
@@ -28,10 +34,12 @@ _tarntool() {
     rekey) options+=" --output --key-file --key-env --key-fd --new-key-file" ;;
     keygen) options+=" --output" ;;
   esac
-  if [[ $cur == -* ]]; then
+  if [[ $cur == -?* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
   else
+    # A file, or - for the standard input.
     _filedir
+    [[ ${words[1]} != keygen && ( -z $cur || $cur == - ) ]] && COMPREPLY+=(-)
   fi
 }
 complete -F _tarntool tarntool

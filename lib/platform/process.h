@@ -50,6 +50,23 @@ bool StdoutIsInteractive();
 // True when the standard error stream is an interactive terminal.
 bool StderrIsInteractive();
 
+// True when the standard input is an interactive terminal.
+bool StdinIsInteractive();
+
+// Reads up to n bytes from the standard input, waiting for at least one: the count, 0 at its
+// end, or -1 on failure.
+std::int64_t ReadStdin(void* buffer, std::size_t n);
+
+// A new temporary file without a name, open for reading and writing, for data held on the way
+// to the standard output: in $TMPDIR (else the system's temporary folder) as an unnamed file;
+// where the system has none, a name removed at once (POSIX) or a file deleted when it is
+// closed (Windows). Nothing of it is left once it is closed or the process dies. kNoFile
+// when none can be made; then *error gets the system's error code.
+FileHandle CreateTemporaryFile(int* error);
+
+// The system's text for one of its error codes (errno on POSIX, GetLastError on Windows).
+std::string SystemErrorText(int code);
+
 // Reads what an open descriptor of the process (a pipe, a file) holds, up to `limit` bytes;
 // false when it cannot be read or holds more.
 bool ReadDescriptor(int fd, std::string* text, std::size_t limit);

@@ -122,6 +122,36 @@ bool StderrIsInteractive() {
   return isatty(STDERR_FILENO) == 1;
 }
 
+bool StdinIsInteractive() {
+  return isatty(STDIN_FILENO) == 1;
+}
+
+std::int64_t ReadStdin(void* buffer, std::size_t n) {
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, buffer, n);
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
+
+FileHandle CreateTemporaryFile(int* error) {
+  const char* dir = std::getenv("TMPDIR");
+  const std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+  // O_EXCL: the file can never be given a name later.
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    std::string name = folder + "/.tarn-XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) *error = errno;
+  return fd < 0 ? kNoFile : fd;
+}
+
+std::string SystemErrorText(int code) {
+  return std::strerror(code);
+}
+
 bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
   text->clear();
   char buffer[4096];

@@ -88,6 +88,50 @@ bool StderrIsInteractive() {
   return GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
 }
 
+bool StdinIsInteractive() {
+  return GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+std::int64_t ReadStdin(void* buffer, std::size_t n) {
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD got = 0;
+  const DWORD chunk = n > 0x10000000 ? 0x10000000 : static_cast<DWORD>(n);
+  if (!ReadFile(in, buffer, chunk, &got, nullptr)) {
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer closed: its end
+  }
+  return got;
+}
+
+FileHandle CreateTemporaryFile(int* error) {
+  char folder[MAX_PATH + 1], name[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n > MAX_PATH || GetTempFileNameA(folder, "trn", 0, name) == 0) {
+    *error = static_cast<int>(GetLastError());
+    return kNoFile;
+  }
+  // Deleted by the system when its last handle closes, the process's death included.
+  const HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = static_cast<int>(GetLastError());
+    DeleteFileA(name);
+    return kNoFile;
+  }
+  return reinterpret_cast<FileHandle>(file);
+}
+
+std::string SystemErrorText(int code) {
+  char text[512];
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string result(text, n);
+  while (!result.empty() &&
+         (result.back() == '\n' || result.back() == '\r' || result.back() == '.')) {
+    result.pop_back();
+  }
+  return result.empty() ? "error " + std::to_string(code) : result;
+}
+
 bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
   text->clear();
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));

@@ -17,6 +17,7 @@
 #include "key_source.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "streams.h"
 #include "tarn/tarn.h"
 
 namespace tarntool {
@@ -177,6 +178,16 @@ int CheckFiles(const Options& options, const tarn_key* key) {
   auto work = [&] {
     for (std::size_t i = next++; i < options.files.size(); i = next++) {
       ProgressLine line(options.files[i], progress);
+      if (IsStdio(options.files[i])) {
+        Source source;
+        int error = 0;
+        results[i].status = source.Open(options.files[i], &error);
+        if (results[i].status == TARN_OK) {
+          results[i].status =
+              CheckStream(source, key, &results[i].info, StreamProgress{line.fn(), &line});
+        }
+        continue;
+      }
       results[i].status =
           tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
     }
@@ -236,7 +247,49 @@ bool LoadKeyOrSay(const KeySource& source, tarn_key* key) {
   return false;
 }
 
+// The standard streams must carry bytes, not meet a person: a container or image typed at a
+// terminal, or written onto one, is never what was meant.
+bool StdioUsable(const Options& options) {
+  for (const std::string& file : options.files) {
+    if (IsStdio(file) && tarn::platform::StdinIsInteractive()) {
+      Message("-", "the standard input is a terminal: give a file, or pipe the data in");
+      return false;
+    }
+  }
+  if (IsStdio(options.output) && tarn::platform::StdoutIsInteractive()) {
+    Message("-", "the standard output is a terminal: give a file, or pipe it on");
+    return false;
+  }
+  return true;
+}
+
+// encode, decode or rekey with "-" as the input or the output: through the stream objects.
+tarn_status TransformStream(const std::string& command, const Options& options, const tarn_key& key,
+                            const tarn_key& new_key, ProgressLine& line,
+                            std::string* stdout_failure) {
+  Source source;
+  Sink sink;
+  int error = 0;
+  tarn_status status = source.Open(options.files.front(), &error);
+  if (status == TARN_OK) status = sink.Create(options.output, source.handle(), &error);
+  const StreamProgress progress{line.fn(), &line};
+  if (status == TARN_OK) {
+    status = command == "encode"   ? EncodeStream(source, sink, key, progress)
+             : command == "decode" ? DecodeStream(source, sink, key, progress)
+                                   : RekeyStream(source, sink, key, new_key, progress);
+  }
+  if (status == TARN_OK) {
+    status = sink.Publish(&error);
+    if (status != TARN_OK && error != 0) {
+      *stdout_failure =
+          "cannot write the standard output: " + tarn::platform::SystemErrorText(error);
+    }
+  }
+  return status;
+}
+
 int Transform(const std::string& command, const Options& options) {
+  if (!StdioUsable(options)) return kExitTrouble;
   tarn_key key{}, new_key{};
   if (!LoadKeyOrSay(options.key, &key)) return kExitTrouble;
   if (command == "rekey" && !LoadKeyOrSay(KeySource{options.new_key_file, "", -1}, &new_key)) {
@@ -246,9 +299,12 @@ int Transform(const std::string& command, const Options& options) {
   tarn::platform::ProtectSecret(&new_key, sizeof new_key);
   const std::string& input = options.files.front();
   tarn_status status;
+  std::string stdout_failure;
   {
     ProgressLine line(input, ShowProgress(options));
-    if (command == "encode") {
+    if (IsStdio(input) || IsStdio(options.output)) {
+      status = TransformStream(command, options, key, new_key, line, &stdout_failure);
+    } else if (command == "encode") {
       status = tarn_encode_file(input.c_str(), options.output.c_str(), &key, line.fn(), &line);
     } else if (command == "decode") {
       status = tarn_decode_file(input.c_str(), options.output.c_str(), &key, line.fn(), &line);
@@ -259,7 +315,12 @@ int Transform(const std::string& command, const Options& options) {
   }
   tarn::platform::WipeMemory(&key, sizeof key);
   tarn::platform::WipeMemory(&new_key, sizeof new_key);
+  if (!stdout_failure.empty()) {
+    Message("-", stdout_failure);
+    return kExitTrouble;
+  }
   if (status != TARN_OK) return Failed(status, input, options.output);
+  if (IsStdio(options.output)) return kExitOk;  // the standard output carries the data alone
   const char* done = command == "encode" ? "encoded" : command == "decode" ? "decoded" : "re-keyed";
   if (!options.quiet) Out(options.output + ": " + done + " from " + input + "\n");
   return kExitOk;
@@ -313,7 +374,7 @@ int Run(int argc, char** argv) {
   info->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
   info->add_option("-j,--jobs", options.jobs, "files read at once (default: processors)")
       ->check(CLI::Range(1u, 1024u));
-  info->add_option("FILE", options.files, "containers")->required();
+  info->add_option("FILE", options.files, "containers (- for the standard input)")->required();
 
   auto* verify = app.add_subcommand("verify", "check each container fully; writes nothing");
   AddKeySource(verify, &options);
@@ -321,7 +382,7 @@ int Run(int argc, char** argv) {
   verify->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
   verify->add_option("-j,--jobs", options.jobs, "files checked at once (default: processors)")
       ->check(CLI::Range(1u, 1024u));
-  verify->add_option("FILE", options.files, "containers")->required();
+  verify->add_option("FILE", options.files, "containers (- for the standard input)")->required();
 
   std::vector<CLI::App*> transforms;
   for (const char* name : {"encode", "decode", "rekey"}) {
@@ -335,9 +396,13 @@ int Run(int argc, char** argv) {
           ->required()
           ->type_name("PATH");
     }
-    command->add_option("-o,--output", options.output, "the file to write")->required();
+    command
+        ->add_option("-o,--output", options.output, "the file to write (- for the standard output)")
+        ->required();
     command->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
-    command->add_option("INPUT", options.files, "the file to read")->required()->expected(1);
+    command->add_option("INPUT", options.files, "the file to read (- for the standard input)")
+        ->required()
+        ->expected(1);
     transforms.push_back(command);
   }
 
@@ -352,6 +417,7 @@ int Run(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitTrouble;
   }
 
+  if ((info->parsed() || verify->parsed()) && !StdioUsable(options)) return kExitTrouble;
   if (info->parsed()) return CheckFiles(options, nullptr);
   if (verify->parsed()) {
     tarn_key key{};

@@ -167,6 +167,70 @@ class TarntoolTest(ToolCase):
                 open(os.path.join(self.dir.encode(), b"back \x01.bin"), "rb") as b:
             self.assertEqual(a.read(), b.read())
 
+    def test_pipes_give_what_files_give(self):
+        image = os.urandom((1 << 20) + 13)
+        self.write("img.bin", image)
+        container = self.tarn("/C", "img.bin", "img.cnt")
+        other = self.tarn("/C", "img.bin", "other.cnt", OTHER_KEY)
+        key = ["--key-file", "key.hex"]
+        cases = [  # arguments, standard input, expected standard output, expected output file
+            (["encode", *key, "-o", "-", "-"], image, container, None),
+            (["encode", *key, "-o", "-", "img.bin"], b"", container, None),
+            (["encode", *key, "-o", "out", "-"], image, b"out: encoded from -\n", container),
+            (["decode", *key, "-o", "-", "-"], container, image, None),
+            (["decode", *key, "-o", "out", "-"], container, b"out: decoded from -\n", image),
+            (["rekey", "--key-file", "other.hex", "--new-key-file", "key.hex", "-o", "-", "-"],
+             other, container, None),
+            (["verify", *key, "-"], container, b"-: ok\n", None),
+        ]
+        for args, stdin, stdout, output in cases:
+            with self.subTest(args=args):
+                proc = subprocess.run([TOOL, *args], cwd=self.dir, input=stdin,
+                                      capture_output=True, timeout=300)
+                self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+                self.assertEqual(proc.stdout, stdout)
+                if output is not None:
+                    self.assertEqual(self.read("out"), output)
+                    os.remove(self.path("out"))
+
+    def test_pipes_that_fail_leave_nothing(self):
+        self.write("img.bin", os.urandom(300000))
+        damaged = bytearray(self.tarn("/C", "img.bin", "img.cnt"))
+        damaged[1000] ^= 4
+        tmp = os.path.join(self.dir, "tmp")
+        os.mkdir(tmp)
+        env = dict(os.environ, TMPDIR=tmp)
+        key = ["--key-file", "key.hex"]
+        for output in ("-", "out"):
+            with self.subTest(output=output):
+                proc = subprocess.run([TOOL, "decode", *key, "-o", output, "-"], cwd=self.dir,
+                                      input=bytes(damaged), capture_output=True, env=env)
+                self.assertEqual((proc.returncode, proc.stdout), (1, b""))
+                self.assertIn(b"tarntool: -: payload damaged", proc.stderr)
+                self.assertFalse(os.path.exists(self.path("out")))
+        # A reader that leaves early, and a full disk behind the standard output.
+        reader = subprocess.Popen([TOOL, "decode", *key, "-o", "-", "img.cnt"], cwd=self.dir,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        reader.stdout.read(10)
+        reader.stdout.close()
+        self.assertEqual(reader.wait(timeout=60), 2)
+        self.assertIn(b"cannot write the standard output: Broken pipe", reader.stderr.read())
+        with open("/dev/full", "wb") as full:
+            proc = subprocess.run([TOOL, "encode", *key, "-o", "-", "img.bin"], cwd=self.dir,
+                                  stdout=full, stderr=subprocess.PIPE, env=env)
+        self.assertEqual(proc.returncode, 2)
+        self.assertEqual(os.listdir(tmp), [])
+        # A terminal is no place for a container, in either direction.
+        main, sub = pty.openpty()
+        for args, stdin, stdout in ((["info", "-"], sub, None),
+                                    (["encode", *key, "-o", "-", "img.bin"], None, sub)):
+            proc = subprocess.run([TOOL, *args], cwd=self.dir, stdin=stdin, stdout=stdout,
+                                  stderr=subprocess.PIPE, timeout=60)
+            self.assertEqual(proc.returncode, 2)
+            self.assertIn(b"is a terminal", proc.stderr)
+        os.close(main)
+        os.close(sub)
+
     def test_progress_only_on_a_terminal(self):
         with open(self.path("huge.bin"), "wb") as f:
             f.truncate(1 << 30)
