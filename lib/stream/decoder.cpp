@@ -125,6 +125,7 @@ tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, 
   const auto* p = static_cast<const std::uint8_t*>(in);
   std::uint64_t at = s->received;
   s->received += size;  // counted after a failure too: finish describes the whole stream
+  if (size == 0) return static_cast<tarn_status>(s->failed);  // `in` may be NULL then
   if (at < kHeaderSize) {
     // The header's bytes are kept even after a failure, for the words finish reports.
     const std::size_t take =

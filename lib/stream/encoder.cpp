@@ -68,6 +68,7 @@ tarn_status tarn_encoder_update(tarn_encoder* enc, const void* in, size_t size, 
   if (s->failed != TARN_OK) return static_cast<tarn_status>(s->failed);
   if (size > tarn::container::kMaxPlainSize - s->size) return Fail(s, TARN_TOO_LARGE);
   s->size += size;
+  if (size == 0) return TARN_OK;  // `in` and `out` may be NULL then
   const auto* p = static_cast<const std::uint8_t*>(in);
   auto* o = static_cast<std::uint8_t*>(out);
   const tarn::cipher::KeyWords key = KeyOf(*s);

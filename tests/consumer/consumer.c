@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   fseek(f, 0, SEEK_SET);
   image = malloc(size + 1);
   container = malloc(size + TARN_HEADER_SIZE);
-  back = malloc(size + 1);
+  back = malloc(size + 8);
   if (fread(image, 1, size, f) != size) return 2;
   fclose(f);
 
@@ -44,6 +44,37 @@ int main(int argc, char** argv) {
   status = tarn_decode_buffer(container, size + TARN_HEADER_SIZE, &key, back, size + 1, &back_size);
   if (status != TARN_OK || back_size != size || memcmp(back, image, size) != 0) {
     return Fail("decode buffer", status);
+  }
+  {
+    /* The stream objects give the same container and image, in pieces of 1000 bytes. */
+    tarn_encoder enc;
+    tarn_decoder dec;
+    unsigned char* streamed = malloc(size + TARN_HEADER_SIZE + 8);
+    size_t at, put = TARN_HEADER_SIZE, got = 0, n;
+    tarn_encoder_init(&enc, &key);
+    for (at = 0; at < size; at += n) {
+      size_t written;
+      n = size - at < 1000 ? size - at : 1000;
+      if (tarn_encoder_update(&enc, image + at, n, streamed + put, &written) != TARN_OK) return 3;
+      put += written;
+    }
+    if (tarn_encoder_finish(&enc, streamed + put, &n, streamed) != TARN_OK ||
+        put + n != size + TARN_HEADER_SIZE ||
+        memcmp(streamed, container, size + TARN_HEADER_SIZE) != 0) {
+      return Fail("stream encode", TARN_OK);
+    }
+    tarn_decoder_init(&dec, &key);
+    for (at = 0; at < size + TARN_HEADER_SIZE; at += n) {
+      size_t written;
+      n = size + TARN_HEADER_SIZE - at < 1000 ? size + TARN_HEADER_SIZE - at : 1000;
+      if (tarn_decoder_update(&dec, container + at, n, back + got, &written) != TARN_OK) return 3;
+      got += written;
+    }
+    status = tarn_decoder_finish(&dec, &info);
+    if (status != TARN_OK || got != size || memcmp(back, image, size) != 0 || !info.image_ok) {
+      return Fail("stream decode", status);
+    }
+    free(streamed);
   }
   f = fopen(path[0], "wb");
   fwrite(container, 1, size + TARN_HEADER_SIZE, f);
