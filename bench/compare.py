@@ -105,6 +105,8 @@ def main():
         key_file = os.path.join(args.dir, "key.hex")
         with open(key_file, "w") as f:
             f.write(KEY + "\n")
+        # What tarntool holds before the standard output gets it lies beside the outputs.
+        os.environ["TMPDIR"] = args.dir
         tool = [args.tarntool, "--key-file", key_file, "-o", "-", "-"]
         piped["tarntool encode |"] = (image, [tool[0], "encode", *tool[1:]])
         piped["tarntool decode |"] = (container, [tool[0], "decode", *tool[1:]])

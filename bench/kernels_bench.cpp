@@ -59,6 +59,19 @@ BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksVector>)->Name("BM_EncipherVector
 BENCHMARK(BM_CipherBatch<cipher::DecipherBlocksVector>)->Name("BM_DecipherVector");
 BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksAvx2>)->Name("BM_EncipherAvx2");
 BENCHMARK(BM_CipherBatch<cipher::DecipherBlocksAvx2>)->Name("BM_DecipherAvx2");
+// Paths the processor lacks are skipped with their name.
+template <void (*Fn)(const cipher::KeyWords&, unsigned char*, std::size_t), bool (*Available)()>
+void BM_CipherIfAvailable(benchmark::State& state) {
+  if (!Available()) {
+    state.SkipWithError("this processor lacks the path, or TARN_DISABLE_SIMD names it");
+    return;
+  }
+  BM_CipherBatch<Fn>(state);
+}
+BENCHMARK(BM_CipherIfAvailable<cipher::EncipherBlocksAvx512, cipher::CipherAvx512Available>)
+    ->Name("BM_EncipherAvx512");
+BENCHMARK(BM_CipherIfAvailable<cipher::DecipherBlocksAvx512, cipher::CipherAvx512Available>)
+    ->Name("BM_DecipherAvx512");
 
 void BM_Crc32Zlib(benchmark::State& state) {
   const auto buffer = RandomBuffer();
@@ -79,6 +92,16 @@ void BM_Crc32(benchmark::State& state) {
 BENCHMARK(BM_Crc32<checksum::Crc32UpdateBytewise>)->Name("BM_Crc32Bytewise");
 BENCHMARK(BM_Crc32<checksum::Crc32UpdatePortable>)->Name("BM_Crc32SlicingBy16");
 BENCHMARK(BM_Crc32<checksum::Crc32UpdateClmul>)->Name("BM_Crc32Clmul");
+template <std::uint32_t (*Fn)(std::uint32_t, const void*, std::size_t), bool (*Available)()>
+void BM_Crc32IfAvailable(benchmark::State& state) {
+  if (!Available()) {
+    state.SkipWithError("this processor lacks the path, or TARN_DISABLE_SIMD names it");
+    return;
+  }
+  BM_Crc32<Fn>(state);
+}
+BENCHMARK(BM_Crc32IfAvailable<checksum::Crc32UpdateVpclmul, checksum::Crc32VpclmulAvailable>)
+    ->Name("BM_Crc32Vpclmul");
 
 }  // namespace
 

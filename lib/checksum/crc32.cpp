@@ -8,6 +8,7 @@ using UpdateFn = std::uint32_t (*)(std::uint32_t, const void*, std::size_t);
 
 // The one dispatch point: the fastest path the processor has and the user did not turn off.
 UpdateFn ChooseUpdate() {
+  if (Crc32VpclmulAvailable()) return Crc32UpdateVpclmul;
   if (Crc32ClmulAvailable()) return Crc32UpdateClmul;
   if (Crc32ArmAvailable()) return Crc32UpdateArm;
   return Crc32UpdatePortable;

@@ -4,7 +4,7 @@
 
 #include "checksum/crc32.h"
 #include "checksum/crc32_paths.h"
-#include "platform/platform.h"
+#include "util/cpu.h"
 #include "util/simd_mask.h"
 
 #if defined(__aarch64__)
@@ -26,7 +26,7 @@ __attribute__((target("arch=armv8-a+crc"))) std::uint32_t Crc32UpdateArm(std::ui
 }
 
 bool Crc32ArmAvailable() {
-  return platform::CpuHasArmCrc32() && util::SimdAllowed("crc32");
+  return util::Cpu().arm_crc32 && util::SimdAllowed("crc32");
 }
 
 }  // namespace tarn::checksum

@@ -3,6 +3,7 @@
 // reduction. The constants are powers of x modulo the bit-reflected polynomial.
 #include "checksum/crc32.h"
 #include "checksum/crc32_paths.h"
+#include "util/cpu.h"
 #include "util/simd_mask.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -78,9 +79,7 @@ TARN_CLMUL std::uint32_t Crc32UpdateClmul(std::uint32_t reg, const void* data, s
 }
 
 bool Crc32ClmulAvailable() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1") &&
-         util::SimdAllowed("clmul");
+  return util::Cpu().pclmul && util::Cpu().sse41 && util::SimdAllowed("clmul");
 }
 
 }  // namespace tarn::checksum

@@ -85,15 +85,15 @@ TEST_P(Crc32PathTest, LargeRandomBuffers) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllPaths, Crc32PathTest,
-                         testing::Values(Path{"bytewise", Crc32UpdateBytewise, true},
-                                         Path{"portable", Crc32UpdatePortable, true},
-                                         Path{"clmul", Crc32UpdateClmul, Crc32ClmulAvailable()},
-                                         Path{"arm_crc32", Crc32UpdateArm, Crc32ArmAvailable()},
-                                         Path{"dispatched", Crc32Update, true}),
-                         [](const testing::TestParamInfo<Path>& p) {
-                           return std::string(p.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    AllPaths, Crc32PathTest,
+    testing::Values(Path{"bytewise", Crc32UpdateBytewise, true},
+                    Path{"portable", Crc32UpdatePortable, true},
+                    Path{"clmul", Crc32UpdateClmul, Crc32ClmulAvailable()},
+                    Path{"vpclmul", Crc32UpdateVpclmul, Crc32VpclmulAvailable()},
+                    Path{"arm_crc32", Crc32UpdateArm, Crc32ArmAvailable()},
+                    Path{"dispatched", Crc32Update, true}),
+    [](const testing::TestParamInfo<Path>& p) { return std::string(p.param.name); });
 
 TEST(Crc32Test, TableHead) {
   const std::uint32_t* table = Crc32Table();

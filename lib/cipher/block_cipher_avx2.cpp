@@ -3,6 +3,7 @@
 // processor always has independent work while one round's result is pending.
 #include "cipher/block_cipher.h"
 #include "cipher/block_cipher_paths.h"
+#include "util/cpu.h"
 #include "util/simd_mask.h"
 
 #include <cstdint>
@@ -211,8 +212,7 @@ TARN_AVX2 void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std:
 }
 
 bool CipherAvx2Available() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && util::SimdAllowed("avx2");
+  return util::Cpu().avx2 && util::SimdAllowed("avx2");
 }
 
 }  // namespace tarn::cipher

@@ -8,7 +8,8 @@ namespace {
 
 using BlocksFn = void (*)(const KeyWords&, unsigned char*, std::size_t);
 
-BlocksFn Choose(BlocksFn avx2, BlocksFn vector, BlocksFn scalar) {
+BlocksFn Choose(BlocksFn avx512, BlocksFn avx2, BlocksFn vector, BlocksFn scalar) {
+  if (CipherAvx512Available()) return avx512;
   if (CipherAvx2Available()) return avx2;
   if (CipherVectorAvailable()) return vector;
   return scalar;
@@ -17,12 +18,14 @@ BlocksFn Choose(BlocksFn avx2, BlocksFn vector, BlocksFn scalar) {
 }  // namespace
 
 void EncipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
-  static const BlocksFn fn = Choose(EncipherBlocksAvx2, EncipherBlocksVector, EncipherBlocksScalar);
+  static const BlocksFn fn =
+      Choose(EncipherBlocksAvx512, EncipherBlocksAvx2, EncipherBlocksVector, EncipherBlocksScalar);
   fn(key, data, count);
 }
 
 void DecipherBlocks(const KeyWords& key, unsigned char* data, std::size_t count) {
-  static const BlocksFn fn = Choose(DecipherBlocksAvx2, DecipherBlocksVector, DecipherBlocksScalar);
+  static const BlocksFn fn =
+      Choose(DecipherBlocksAvx512, DecipherBlocksAvx2, DecipherBlocksVector, DecipherBlocksScalar);
   fn(key, data, count);
 }
 

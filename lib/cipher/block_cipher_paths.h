@@ -27,5 +27,10 @@ const char* CipherVectorName();
 void EncipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);
 void DecipherBlocksAvx2(const KeyWords& key, unsigned char* data, std::size_t count);
 bool CipherAvx2Available();
+// Only when CipherAvx512Available() is true (x86-64 with AVX-512 F, BW and VL); the last
+// blocks go through the AVX2 path.
+void EncipherBlocksAvx512(const KeyWords& key, unsigned char* data, std::size_t count);
+void DecipherBlocksAvx512(const KeyWords& key, unsigned char* data, std::size_t count);
+bool CipherAvx512Available();
 
 }  // namespace tarn::cipher

@@ -121,11 +121,12 @@ TEST_P(BlockCipherPathTest, EqualPlainBlocksGiveEqualCipherBlocks) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllPaths, BlockCipherPathTest,
-    testing::Values(Path{"scalar", EncipherBlocksScalar, DecipherBlocksScalar, true},
-                    Path{"vector", EncipherBlocksVector, DecipherBlocksVector,
-                         CipherVectorAvailable()},
-                    Path{"avx2", EncipherBlocksAvx2, DecipherBlocksAvx2, CipherAvx2Available()},
-                    Path{"dispatched", EncipherBlocks, DecipherBlocks, true}),
+    testing::Values(
+        Path{"scalar", EncipherBlocksScalar, DecipherBlocksScalar, true},
+        Path{"vector", EncipherBlocksVector, DecipherBlocksVector, CipherVectorAvailable()},
+        Path{"avx2", EncipherBlocksAvx2, DecipherBlocksAvx2, CipherAvx2Available()},
+        Path{"avx512", EncipherBlocksAvx512, DecipherBlocksAvx512, CipherAvx512Available()},
+        Path{"dispatched", EncipherBlocks, DecipherBlocks, true}),
     [](const testing::TestParamInfo<Path>& p) { return std::string(p.param.name); });
 
 TEST(HexKeyTest, KnownKeysAndRefusals) {

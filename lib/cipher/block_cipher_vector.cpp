@@ -8,6 +8,7 @@
 
 #include "cipher/block_cipher.h"
 #include "cipher/block_cipher_paths.h"
+#include "util/cpu.h"
 #include "util/simd_mask.h"
 
 #if defined(__i386__)
@@ -126,8 +127,7 @@ const char* CipherVectorName() {
 
 bool CipherVectorAvailable() {
 #if defined(__i386__)
-  __builtin_cpu_init();
-  if (!__builtin_cpu_supports("sse2")) return false;
+  if (!util::Cpu().sse2) return false;
 #endif
   return util::SimdAllowed(CipherVectorName());
 }
