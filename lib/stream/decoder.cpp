@@ -104,7 +104,8 @@ extern "C" {
 tarn_status tarn_decoder_init(tarn_decoder* dec, const tarn_key* key) {
   if (dec == nullptr) return TARN_INVALID_ARGUMENT;
   std::memset(dec, 0, sizeof *dec);
-  auto* s = new (dec->opaque) DecoderState{};
+  // Zeroed storage holds a zeroed DecoderState: it is made of integers alone.
+  auto* s = std::launder(reinterpret_cast<DecoderState*>(dec->opaque));
   if (key != nullptr) {
     std::memcpy(s->key, key->words, sizeof s->key);
     s->has_key = 1;

@@ -51,7 +51,8 @@ extern "C" {
 tarn_status tarn_encoder_init(tarn_encoder* enc, const tarn_key* key) {
   if (enc == nullptr || key == nullptr) return TARN_INVALID_ARGUMENT;
   std::memset(enc, 0, sizeof *enc);
-  auto* s = new (enc->opaque) EncoderState{};
+  // Zeroed storage holds a zeroed EncoderState: it is made of integers alone.
+  auto* s = std::launder(reinterpret_cast<EncoderState*>(enc->opaque));
   std::memcpy(s->key, key->words, sizeof s->key);
   s->plain_reg = s->payload_reg = tarn::checksum::kCrc32Start;
   s->live = kEncoderLive;
