@@ -1,0 +1,257 @@
+// The inspector: the stream objects (compiled to WebAssembly above) driven over slices of the
+// picked file, so that a container of any size is checked with a few MiB of memory. Nothing
+// is stored and nothing leaves the page.
+(function () {
+  "use strict";
+  const SLICE = 1 << 20; // bytes read from the file at a time
+  const OK = 0;
+  // The verdicts, in the words of tarntool's JSON, with what they mean for whoever holds the file.
+  const VERDICTS = {
+    0: ["ok", "The container is intact."],
+    1: ["not-a-container", "This file is not a firmware container."],
+    2: ["unknown-version", "A container of a format version this page does not know."],
+    3: ["wrong-size", "The file is shorter or longer than its header says: cut short or joined to something."],
+    4: ["payload-damaged", "The container was damaged on its way: get it again."],
+    5: ["image-mismatch", "The key does not open this container (or its header is damaged)."],
+    7: ["bad-key", "The key must be 32 hexadecimal digits (0-9, A-F)."],
+  };
+  const $ = (id) => document.getElementById(id);
+  let tarn = null; // the module, once it has started
+  let mem = {}; // its buffers
+  let current = null; // the file picked last
+  let verified = null; // the file (and key text) whose full check said ok, for "Save image"
+  let run = 0; // the newest run; older ones stop at their next slice
+
+  const wasmBinary = Uint8Array.from(atob(TARN_WASM), (c) => c.charCodeAt(0));
+  const ready = createTarnModule({ wasmBinary }).then((m) => {
+    tarn = m;
+    const alloc = (n) => m._malloc(n);
+    mem = { state: alloc(128), key: alloc(16), hex: alloc(64), info: alloc(96), written: alloc(4),
+            header: alloc(52), input: alloc(SLICE), output: alloc(SLICE + 8) };
+  });
+
+  const heap = () => tarn.HEAPU8;
+  const u32 = (ptr) => new DataView(heap().buffer).getUint32(ptr, true);
+  const hex32 = (v) => v.toString(16).toUpperCase().padStart(8, "0");
+  const wipe = (ptr, n) => heap().fill(0, ptr, ptr + n);
+
+  function readInfo() {
+    const p = mem.info;
+    const words = [];
+    for (let i = 0; i < 13; ++i) words.push(u32(p + 4 * i));
+    return { words, imageSize: u32(p + 56) + u32(p + 60) * 4294967296,
+             imageCrc: u32(p + 72), payloadCrc: u32(p + 76), payloadChecked: u32(p + 80) !== 0,
+             payloadOk: u32(p + 84) !== 0, imageChecked: u32(p + 88) !== 0, imageOk: u32(p + 92) !== 0 };
+  }
+
+  // The key in the field into the module's key object: null for none, a status for a bad one.
+  function loadKey() {
+    const text = $("key").value.trim();
+    if (text === "") return null;
+    const bytes = new TextEncoder().encode(text);
+    if (bytes.length > 64) return 7;
+    heap().set(bytes, mem.hex);
+    const status = tarn._tarn_key_from_hex(mem.hex, bytes.length, mem.key);
+    wipe(mem.hex, 64);
+    return status === OK ? mem.key : 7;
+  }
+
+  function show(status, info, file, keyed) {
+    const [word, sentence] = VERDICTS[status] || ["unreadable", "The file could not be read."];
+    const good = status === OK;
+    $("verdict").textContent = word;
+    $("verdict").className = good ? "good" : "bad";
+    $("explanation").textContent = !good ? sentence
+      : keyed ? "The container is intact, and this key opens it: the image is the one it was made from."
+      : sentence + " Give the key to check that it opens it.";
+    const header = info && status !== 1 && file.size >= 52;
+    $("image-size").textContent = header ? String(info.imageSize) : "—";
+    $("container-size").textContent = file ? String(file.size) : "—";
+    $("image-crc32").textContent = header ? hex32(info.imageCrc) : "—";
+    $("payload-crc32").textContent = header ? hex32(info.payloadCrc) : "—";
+    $("payload-ok").textContent = info && info.payloadChecked ? (info.payloadOk ? "yes" : "no") : "not checked";
+    $("image-ok").textContent = info && info.imageChecked ? (info.imageOk ? "yes" : "no") : "not checked";
+    $("words").textContent = info ? info.words.join(" ") : "";
+  }
+
+  function clear() {
+    for (const id of ["verdict", "explanation", "image-size", "container-size", "image-crc32",
+                      "payload-crc32", "payload-ok", "image-ok", "words"]) $(id).textContent = "";
+    $("verdict").className = "";
+    $("progress").value = 0;
+  }
+
+  // The file's bytes in order, a piece at a time, through one buffer that is read into again
+  // where the browser can (a byte stream), so that memory stays the same whatever the size.
+  async function* pieces(file) {
+    let reader = null;
+    try {
+      reader = file.stream().getReader({ mode: "byob" });
+    } catch (e) {
+      reader = null;
+    }
+    if (reader) {
+      let buffer = new ArrayBuffer(SLICE);
+      try {
+        for (;;) {
+          const { value, done } = await reader.read(new Uint8Array(buffer, 0, SLICE));
+          if (done) return;
+          yield value;
+          buffer = value.buffer;
+        }
+      } finally {
+        reader.cancel().catch(() => {});
+      }
+    }
+    for (let at = 0; at < file.size; at += SLICE) {
+      yield new Uint8Array(await file.slice(at, at + SLICE).arrayBuffer());
+    }
+  }
+
+  // One pass of the decoder over the file; `sink` gets each piece of image, unverified.
+  async function decodePass(file, key, me, sink) {
+    tarn._tarn_decoder_init(mem.state, key === null ? 0 : key);
+    let at = 0;
+    for await (const piece of pieces(file)) {
+      if (me !== run) break;
+      heap().set(piece, mem.input);
+      const status = tarn._tarn_decoder_update(mem.state, mem.input, piece.length,
+                                               key === null ? 0 : mem.output, mem.written);
+      if (status !== OK) break; // finish repeats it
+      if (sink) await sink(heap().slice(mem.output, mem.output + u32(mem.written)));
+      at += piece.length;
+      $("progress").value = at / file.size;
+    }
+    const status = tarn._tarn_decoder_finish(mem.state, mem.info);
+    wipe(mem.output, SLICE + 8);
+    return me === run ? { status, info: readInfo() } : null;
+  }
+
+  async function check() {
+    const me = ++run;
+    clear();
+    verified = null;
+    $("save").disabled = true;
+    const file = current;
+    if (!file) return;
+    await ready;
+    const key = loadKey();
+    if (key === 7) return show(7, null, file, true);
+    const result = await decodePass(file, key, me, null);
+    if (!result) return;
+    $("progress").value = 1;
+    show(result.status, result.info, file, key !== null);
+    if (result.status === OK && key !== null) {
+      verified = { file, key: $("key").value.trim() };
+      $("save").disabled = false;
+    }
+  }
+
+  // Where a result goes: a file the user picks (written only when closed, so abandoned on a
+  // failure) where the browser can, else a download made only at the end.
+  async function openSink(name) {
+    if (window.showSaveFilePicker) {
+      const handle = await window.showSaveFilePicker({ suggestedName: name });
+      const stream = await handle.createWritable();
+      return { write: (bytes) => stream.write(bytes), done: () => stream.close(),
+               abandon: () => stream.abort() };
+    }
+    const parts = [];
+    return {
+      write: (bytes) => { parts.push(bytes); },
+      first: (bytes) => { parts.unshift(bytes); },
+      done: () => {
+        const link = document.createElement("a");
+        link.href = URL.createObjectURL(new Blob(parts, { type: "application/octet-stream" }));
+        link.download = name;
+        document.body.appendChild(link);
+        link.click();
+        link.remove();
+        setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+      },
+      abandon: () => { parts.length = 0; },
+    };
+  }
+
+  function baseName(name, ending) {
+    const stem = name.replace(/\.(cnt|bin|img)$/i, "");
+    return stem + ending;
+  }
+
+  // The image again, checked again while it is written: kept only if both CRCs match again.
+  async function save() {
+    if (!verified || verified.file !== current || verified.key !== $("key").value.trim()) return;
+    const me = ++run;
+    const file = verified.file;
+    const sink = await openSink(baseName(file.name, ".bin"));
+    const key = loadKey();
+    const result = await decodePass(file, key, me, sink.write);
+    if (result && result.status === OK) {
+      await sink.done();
+      $("explanation").textContent = "The image was saved, checked again on the way.";
+    } else {
+      await sink.abandon();
+      if (result) show(result.status, result.info, file, true);
+    }
+  }
+
+  async function encode() {
+    const me = ++run;
+    clear();
+    const file = current;
+    if (!file) return;
+    await ready;
+    const key = loadKey();
+    if (key === null || key === 7) return show(7, null, file, true);
+    // The header comes last and goes first: a file picker gets a placeholder then the header.
+    const sink = await openSink(file.name + ".cnt");
+    if (!sink.first) await sink.write(new Uint8Array(52));
+    tarn._tarn_encoder_init(mem.state, key);
+    let status = OK;
+    let at = 0;
+    for await (const piece of pieces(file)) {
+      if (me !== run || status !== OK) break;
+      heap().set(piece, mem.input);
+      status = tarn._tarn_encoder_update(mem.state, mem.input, piece.length, mem.output, mem.written);
+      if (status === OK) await sink.write(heap().slice(mem.output, mem.output + u32(mem.written)));
+      at += piece.length;
+      $("progress").value = at / file.size;
+    }
+    if (status === OK) status = tarn._tarn_encoder_finish(mem.state, mem.output, mem.written, mem.header);
+    if (status !== OK || me !== run) {
+      tarn._tarn_encoder_finish(mem.state, mem.output, mem.written, mem.header); // wipes the key
+      await sink.abandon();
+      $("verdict").textContent = "too-large";
+      $("explanation").textContent = "The image is too large for a container.";
+      return;
+    }
+    await sink.write(heap().slice(mem.output, mem.output + u32(mem.written)));
+    const header = heap().slice(mem.header, mem.header + 52);
+    if (sink.first) sink.first(header);
+    else await sink.write({ type: "write", position: 0, data: header });
+    await sink.done();
+    wipe(mem.output, SLICE + 8);
+    $("progress").value = 1;
+    $("verdict").textContent = "ok";
+    $("verdict").className = "good";
+    $("explanation").textContent = "The container was made: " + (file.size + 52) + " bytes.";
+  }
+
+  function pick(file) {
+    current = file || null;
+    check();
+  }
+
+  $("file").addEventListener("change", () => pick($("file").files[0]));
+  $("check").addEventListener("click", check);
+  $("save").addEventListener("click", save);
+  $("encode").addEventListener("click", encode);
+  $("key").addEventListener("input", () => { $("save").disabled = true; });
+  document.addEventListener("dragover", (e) => { e.preventDefault(); document.body.classList.add("dragging"); });
+  document.addEventListener("dragleave", () => document.body.classList.remove("dragging"));
+  document.addEventListener("drop", (e) => {
+    e.preventDefault();
+    document.body.classList.remove("dragging");
+    if (e.dataTransfer.files.length > 0) pick(e.dataTransfer.files[0]);
+  });
+})();

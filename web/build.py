@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Builds the container inspector into one self-contained page: the stream objects compiled to
+WebAssembly with Emscripten (the freestanding sources lib/CMakeLists.txt lists), and the page's
+HTML, CSS and JavaScript with the module inlined, under a Content-Security-Policy that allows
+no connection at all. Usage: build.py OUTPUT_DIR (scripts/build-web runs it)."""
+import base64
+import hashlib
+import os
+import re
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+out_dir = os.path.abspath(sys.argv[1])
+os.makedirs(out_dir, exist_ok=True)
+
+cmake = open(os.path.join(ROOT, "lib", "CMakeLists.txt")).read()
+listed = re.search(r"set\(TARN_FREESTANDING_SOURCES\n(.*?)\)", cmake, re.S).group(1).split()
+sources = [os.path.join(ROOT, "lib", s) for s in listed + ["stream/portable_kernels.cpp"]]
+major, minor, patch = re.search(r"project\(tarn VERSION (\d+)\.(\d+)\.(\d+)",
+                                open(os.path.join(ROOT, "CMakeLists.txt")).read()).groups()
+exported = ["tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_finish",
+            "tarn_encoder_init", "tarn_encoder_update", "tarn_encoder_finish",
+            "tarn_key_from_hex", "tarn_version", "malloc", "free"]
+module = os.path.join(out_dir, "tarn-module.js")
+subprocess.run([
+    "emcc", "-Os", "-std=c++20", "-fno-exceptions", "-fno-rtti", "-Wall", "-Wextra",
+    "-I" + os.path.join(ROOT, "include"), "-I" + os.path.join(ROOT, "lib"),
+    "-DTARN_STATIC", "-DTARN_BUILDING_LIBRARY", f"-DTARN_VERSION_MAJOR={major}",
+    f"-DTARN_VERSION_MINOR={minor}", f"-DTARN_VERSION_PATCH={patch}", *sources,
+    "-sEXPORTED_FUNCTIONS=" + ",".join("_" + f for f in exported),
+    "-sEXPORTED_RUNTIME_METHODS=UTF8ToString",
+    "-sMODULARIZE=1", "-sEXPORT_NAME=createTarnModule",
+    "-sENVIRONMENT=web", "-sFILESYSTEM=0", "-sDYNAMIC_EXECUTION=0",
+    "-sINITIAL_MEMORY=16777216", "-sALLOW_MEMORY_GROWTH=0",
+    "-o", module,
+], check=True, env=dict(os.environ, NODE_PATH=os.pathsep.join(
+    # Debian's JavaScript modules (the optimiser's parser), for a Node.js that does not look
+    # there itself.
+    p for p in (os.environ.get("NODE_PATH"), "/usr/share/nodejs") if p)))
+
+
+def read(name):
+    with open(os.path.join(HERE, name)) as f:
+        return f.read()
+
+
+def digest(text):
+    return "'sha256-" + base64.b64encode(hashlib.sha256(text.encode()).digest()).decode() + "'"
+
+
+# The module's code goes into the page as text, handed to the loader: nothing is fetched, not
+# even from a data: address.
+wasm = module[:-3] + ".wasm"
+code = base64.b64encode(open(wasm, "rb").read()).decode()
+script = (open(module).read() + f'\nconst TARN_WASM = "{code}";\n' + read("app.js"))
+style = read("style.css")
+# Nothing may be fetched or sent: no connections, no forms, no frames, no other scripts.
+policy = ("default-src 'none'; script-src " + digest(script) + " 'wasm-unsafe-eval'; "
+          "style-src " + digest(style) + "; img-src 'none'; connect-src 'none'; "
+          "form-action 'none'; base-uri 'none'; frame-src 'none'; worker-src 'none'")
+page = read("index.html")
+page = page.replace("<!-- POLICY -->", f'<meta http-equiv="Content-Security-Policy" content="{policy}">')
+page = page.replace("/* STYLE */", style).replace("/* SCRIPT */", script)
+with open(os.path.join(out_dir, "index.html"), "w") as f:
+    f.write(page)
+os.remove(module)
+os.remove(wasm)
+print(f"{os.path.join(out_dir, 'index.html')}: {len(page.encode()) // 1024} KiB, self-contained")

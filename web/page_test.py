@@ -1,0 +1,194 @@
+#!/usr/bin/env python3
+"""Drives the built inspector page in headless Chromium, from file://, as a technician would:
+the known-answer containers give their verdicts and fields, a damaged and a wrong-key
+container give theirs, a saved image equals the original, an encoded image equals the console
+program's container, a 1 GiB container is checked with bounded memory, and the page makes no
+network request (Chromium's performance log).
+
+Usage: page_test.py PAGE TARN_BIN [--screenshot PNG] [unittest options]"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zlib
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+
+PAGE = TARN = SCREENSHOT = None
+HERE = os.path.dirname(os.path.abspath(__file__))
+KNOWN = json.load(open(os.path.join(HERE, "..", "testdata", "known-answers.json")))
+KEY = "0123456789ABCDEFFEDCBA9876543210"
+OTHER_KEY = "F38B2FFC80A4DF5A51C9BC701E7EA419"
+
+
+class PageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="tarn-page-")
+        cls.downloads = os.path.join(cls.work, "downloads")
+        os.mkdir(cls.downloads)
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--window-size=1000,1100",
+                     "--enable-precise-memory-info", f"--user-data-dir={cls.work}/profile"):
+            options.add_argument(flag)
+        options.add_experimental_option("prefs", {"download.default_directory": cls.downloads,
+                                                  "download.prompt_for_download": False})
+        options.set_capability("goog:loggingPrefs", {"performance": "ALL", "browser": "ALL"})
+        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.driver.get("file://" + os.path.abspath(PAGE))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def file(self, name, data):
+        path = os.path.join(self.work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def text(self, id_):
+        return self.driver.find_element(By.ID, id_).text
+
+    def check(self, path, key="", button=False, timeout=120):
+        """Picks the file (or presses #check) with the key in the field; the verdict word."""
+        # A stale word, which the new check must clear first.
+        self.driver.execute_script("document.getElementById('verdict').textContent = 'stale'")
+        field = self.driver.find_element(By.ID, "key")
+        field.clear()
+        if key:
+            field.send_keys(key)
+        if button:
+            self.driver.find_element(By.ID, "check").click()
+        else:
+            self.driver.find_element(By.ID, "file").send_keys(path)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.text("verdict") not in ("", "stale"):
+                return self.text("verdict")
+            time.sleep(0.05)
+        self.fail("the check never ended")
+
+    def downloaded(self, name, timeout=60):
+        path = os.path.join(self.downloads, name)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.exists(path) and not os.path.exists(path + ".crdownload"):
+                with open(path, "rb") as f:
+                    return f.read()
+            time.sleep(0.1)
+        self.fail(f"{name} was never saved")
+
+    def test_1_known_answers_and_verdicts(self):
+        for i, c in enumerate(KNOWN["containers"]):
+            container = bytes.fromhex(c["container_hex"])
+            path = self.file(f"known-{i}.cnt", container)
+            with self.subTest(container=i):
+                self.assertEqual(self.check(path), "ok")
+                self.assertEqual(self.text("image-size"), str(len(c["image_hex"]) // 2))
+                self.assertEqual(self.text("payload-crc32"), container[28:32][::-1].hex().upper())
+                self.assertEqual(self.text("image-crc32"), container[32:36][::-1].hex().upper())
+                self.assertEqual(self.check(path, KEY, button=True), "ok")
+                self.assertEqual(self.text("image-ok"), "yes")
+        image = os.urandom(300000)
+        subprocess.run([TARN, "/C", self.file("img.bin", image), os.path.join(self.work, "img.cnt"),
+                        KEY], check=True, stdout=subprocess.DEVNULL)
+        good = open(os.path.join(self.work, "img.cnt"), "rb").read()
+        damaged = bytearray(good)
+        damaged[5000] ^= 8
+        for name, data, key, verdict in (
+                ("damaged.cnt", bytes(damaged), "", "payload-damaged"),
+                ("wrong-key.cnt", good, OTHER_KEY, "image-mismatch"),
+                ("short.cnt", good[:-1], "", "wrong-size"),
+                ("plain.bin", image, "", "not-a-container"),
+                ("version.cnt", good[:44] + b"\x49" + good[45:], "", "unknown-version")):
+            with self.subTest(name=name):
+                self.assertEqual(self.check(self.file(name, data), key), verdict)
+        self.assertEqual(self.text("image-size"), "300000")
+        self.assertFalse(self.driver.find_element(By.ID, "save").is_enabled())
+
+    def test_2_save_and_encode(self):
+        image = os.urandom((3 << 20) + 5)
+        source = self.file("fw.bin", image)
+        subprocess.run([TARN, "/C", source, os.path.join(self.work, "fw.cnt"), KEY], check=True,
+                       stdout=subprocess.DEVNULL)
+        expected = open(os.path.join(self.work, "fw.cnt"), "rb").read()
+        # The download path, as where the browser has no file picker.
+        self.driver.execute_script("delete window.showSaveFilePicker;"
+                                   "window.showSaveFilePicker = undefined;")
+        self.assertEqual(self.check(os.path.join(self.work, "fw.cnt"), KEY), "ok")
+        save = self.driver.find_element(By.ID, "save")
+        self.assertTrue(save.is_enabled())
+        save.click()
+        self.assertEqual(self.downloaded("fw.bin"), image)
+        self.assertEqual(self.check(source), "not-a-container")
+        self.driver.find_element(By.ID, "key").send_keys(KEY)
+        self.driver.find_element(By.ID, "encode").click()
+        self.assertEqual(self.downloaded("fw.bin.cnt"), expected)
+        if SCREENSHOT:
+            self.check(os.path.join(self.work, "fw.cnt"), KEY)
+            self.driver.save_screenshot(SCREENSHOT)
+
+    def test_3_a_gigabyte_with_bounded_memory(self):
+        # A container of 1 GiB of zero bytes (sparse on disk), its payload CRC made to match.
+        size = 1 << 30
+        crc = 0
+        zeros = bytes(1 << 24)
+        for _ in range(size // len(zeros)):
+            crc = zlib.crc32(zeros, crc)
+        header = bytearray(bytes.fromhex(KNOWN["containers"][0]["container_hex"]))
+        header[28:32] = crc.to_bytes(4, "little")
+        header[48:52] = size.to_bytes(4, "little")
+        path = os.path.join(self.work, "big.cnt")
+        with open(path, "wb") as f:
+            f.write(header)
+            f.truncate(52 + size)
+        memory = "return performance.memory.usedJSHeapSize"
+        before = self.driver.execute_script(memory)
+        peak = before
+        self.driver.find_element(By.ID, "key").clear()
+        self.driver.find_element(By.ID, "file").send_keys(path)
+        time.sleep(0.5)
+        self.assertEqual(self.text("verdict"), "")  # empty while the check runs
+        deadline = time.monotonic() + 300
+        while not self.text("verdict") and time.monotonic() < deadline:
+            peak = max(peak, self.driver.execute_script(memory))
+            time.sleep(0.2)
+        self.assertEqual(self.text("verdict"), "ok")
+        self.assertEqual(self.text("image-size"), str(size))
+        print(f"1 GiB check: JavaScript heap {before / 2**20:.1f} MiB before, "
+              f"{peak / 2**20:.1f} MiB at most", file=sys.stderr)
+        self.assertLess(peak - before, 64 << 20)
+        os.remove(path)
+
+    def test_4_no_network_request(self):
+        seen = []
+        for entry in self.driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] == "Network.requestWillBeSent":
+                seen.append(message["params"]["request"]["url"])
+        self.assertTrue(seen)  # the log works: the page itself is in it
+        # The browser's own pages (chrome:) are not the page's requests.
+        elsewhere = [u for u in seen if not u.startswith(("file:", "data:", "blob:", "chrome:"))]
+        self.assertEqual(elsewhere, [])
+        errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
+        self.assertEqual(errors, [])  # nothing refused by the policy, no script error
+
+
+if __name__ == "__main__":
+    PAGE = sys.argv.pop(1)
+    TARN = os.path.abspath(sys.argv.pop(1))
+    if len(sys.argv) > 2 and sys.argv[1] == "--screenshot":
+        SCREENSHOT = os.path.abspath(sys.argv[2])
+        del sys.argv[1:3]
+    unittest.main(verbosity=2)
