@@ -38,7 +38,7 @@ extension = Pybind11Extension(
                    ("TARN_VERSION_MAJOR", major), ("TARN_VERSION_MINOR", minor),
                    ("TARN_VERSION_PATCH", patch)],
     cxx_std=20,
-    extra_compile_args=["-O2", "-fvisibility=hidden"] if os.name != "nt" else [],
+    extra_compile_args=["-O3", "-fvisibility=hidden"] if os.name != "nt" else [],
 )
 
 setup(ext_modules=[extension], cmdclass={"build_ext": build_ext})

@@ -12,7 +12,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
-#define TARN_AVX2 __attribute__((target("avx2")))
+#define TARN_AVX2 __attribute__((target("avx2"), TARN_KERNEL_ATTRIBUTES))
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC otherwise schedules these rounds only after register allocation, which keeps the groups

@@ -14,9 +14,9 @@
 #if defined(__i386__)
 // SSE2 is not part of every 32-bit x86 processor: this path is built for it and chosen only
 // where the processor has it.
-#define TARN_VECTOR __attribute__((target("sse2")))
+#define TARN_VECTOR __attribute__((target("sse2"), TARN_KERNEL_ATTRIBUTES))
 #else
-#define TARN_VECTOR
+#define TARN_VECTOR __attribute__((TARN_KERNEL_ATTRIBUTES))
 #endif
 
 namespace tarn::cipher {

@@ -4,6 +4,19 @@
 // its instructions would fault.
 #pragma once
 
+// For the kernels' functions: their vectors live in registers, in local arrays the compiler
+// keeps there. A stack protector (hardened builds give one to every function with a local
+// array) makes them live in memory instead, at a third of the speed: the kernels take no
+// input that could overrun such an array, so they go without.
+#if defined(__has_attribute)
+#if __has_attribute(no_stack_protector)
+#define TARN_KERNEL_ATTRIBUTES no_stack_protector
+#endif
+#endif
+#ifndef TARN_KERNEL_ATTRIBUTES
+#define TARN_KERNEL_ATTRIBUTES
+#endif
+
 namespace tarn::util {
 
 struct CpuFeatures {
