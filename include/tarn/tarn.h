@@ -118,6 +118,18 @@ TARN_API tarn_status tarn_rekey_file(const char* input, const char* output, cons
                                      const tarn_key* new_key, tarn_progress_fn progress,
                                      void* user);
 
+/* Why the last file call (tarn_*_file) on the calling thread failed, beyond its status: the
+ * system's error code (errno on POSIX, GetLastError on Windows; 0 when none stood behind it)
+ * and a short English text of the cause, the system's ("No such file or directory",
+ * "Permission denied") or the library's ("is the input itself", "another user's file",
+ * "held by a writer", "changed while it was read"); "" when the status says all (a verdict on
+ * a container, a cancellation). Each thread sees its own calls; each file call starts afresh. */
+typedef struct tarn_cause {
+  int system_error;
+  char text[120];
+} tarn_cause;
+TARN_API void tarn_last_cause(tarn_cause* cause);
+
 /* An image in memory into a container in memory: `capacity` must be at least
  * size + TARN_HEADER_SIZE (TARN_TOO_LARGE otherwise). */
 TARN_API tarn_status tarn_encode_buffer(const void* image, size_t size, const tarn_key* key,

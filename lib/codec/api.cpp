@@ -2,6 +2,7 @@
 // an exception included, into a status.
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "codec/codec.h"
 #include "tarn/tarn.h"
@@ -125,14 +126,32 @@ tarn_status Decode(const char* input, const char* output, const tarn_key* key,
 
 extern "C" {
 
+void tarn_last_cause(tarn_cause* cause) {
+  if (cause == nullptr) return;
+  const platform::Cause c = platform::LastCause();
+  *cause = tarn_cause{};
+  cause->system_error = c.system_error;
+  std::string text;
+  try {
+    text = c.reason != nullptr   ? c.reason
+           : c.system_error != 0 ? platform::ErrorText(c.system_error)
+                                 : "";
+  } catch (...) {
+    text.clear();
+  }
+  std::strncpy(cause->text, text.c_str(), sizeof cause->text - 1);
+}
+
 tarn_status tarn_encode_file(const char* input, const char* output, const tarn_key* key,
                              tarn_progress_fn progress, void* user) {
+  platform::ClearCause();
   if (input == nullptr || output == nullptr || key == nullptr) return TARN_INVALID_ARGUMENT;
   return Guarded([&] { return Encode(input, output, *key, UserProgress{progress, user}); });
 }
 
 tarn_status tarn_decode_file(const char* input, const char* output, const tarn_key* key,
                              tarn_progress_fn progress, void* user) {
+  platform::ClearCause();
   if (input == nullptr || output == nullptr || key == nullptr) return TARN_INVALID_ARGUMENT;
   return Guarded([&] {
     return Decode(input, output, key, nullptr, nullptr, UserProgress{progress, user});
@@ -141,6 +160,7 @@ tarn_status tarn_decode_file(const char* input, const char* output, const tarn_k
 
 tarn_status tarn_verify_file(const char* input, const tarn_key* key, tarn_info* info,
                              tarn_progress_fn progress, void* user) {
+  platform::ClearCause();
   if (input == nullptr) return TARN_INVALID_ARGUMENT;
   if (info != nullptr) *info = tarn_info{};
   return Guarded([&] {
@@ -150,6 +170,7 @@ tarn_status tarn_verify_file(const char* input, const tarn_key* key, tarn_info* 
 
 tarn_status tarn_rekey_file(const char* input, const char* output, const tarn_key* old_key,
                             const tarn_key* new_key, tarn_progress_fn progress, void* user) {
+  platform::ClearCause();
   if (input == nullptr || output == nullptr || old_key == nullptr || new_key == nullptr) {
     return TARN_INVALID_ARGUMENT;
   }

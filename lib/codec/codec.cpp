@@ -28,7 +28,9 @@ tarn_status PassStatus(const Files& files, const PayloadResult& payload) {
     return StatusOf(payload.status);
   }
   // A failed read or an input that changed while it was read: the bytes are not the input.
-  if (payload.status == PayloadStatus::kReadFailed || !files.input.Unchanged()) {
+  if (payload.status == PayloadStatus::kReadFailed) return TARN_READ_FAILED;
+  if (!files.input.Unchanged()) {
+    platform::SetCause({0, "changed while it was read"});
     return TARN_READ_FAILED;
   }
   return TARN_OK;

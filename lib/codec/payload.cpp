@@ -36,6 +36,13 @@ struct Job {
   std::atomic<std::size_t> next{0};                          // the first chunk no worker has taken
   std::atomic<std::uint64_t> done{0};
   std::atomic<bool> read_failed{false}, write_failed{false}, no_memory{false}, cancelled{false};
+  // The cause of the first failed read or write, from whichever worker met it.
+  std::atomic<bool> cause_taken{false};
+  platform::Cause cause{};
+
+  void TakeCause() {
+    if (!cause_taken.exchange(true)) cause = platform::LastCause();
+  }
 
   // A decipher reads on to the end after a failed write, so that a damaged payload still gets
   // its own verdict; anything else stops every worker.
@@ -64,6 +71,7 @@ void RunChunks(Job* job, bool reports) noexcept {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, job->size - at));
     if (platform::ReadAt(job->in.file, data, n, job->in.offset + at) !=
         static_cast<std::int64_t>(n)) {
+      job->TakeCause();
       job->read_failed = true;
       return;
     }
@@ -78,6 +86,7 @@ void RunChunks(Job* job, bool reports) noexcept {
       job->out_crcs[c] = checksum::Crc32(data, n);
     }
     if (writes && !skip && !platform::WriteAt(job->out.file, data, n, job->out.offset + at)) {
+      job->TakeCause();
       job->write_failed = true;
     }
     const std::uint64_t done = job->done.fetch_add(n) + n;
@@ -155,6 +164,7 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
   }
   RunChunks(&job, true);
   for (std::thread& helper : helpers) helper.join();
+  if (job.cause_taken) platform::SetCause(job.cause);
 
   PayloadResult result;
   if (job.no_memory) {

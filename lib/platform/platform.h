@@ -16,6 +16,24 @@ namespace tarn::platform {
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
+// --- Causes --------------------------------------------------------------------------------
+
+// Why a call of this seam failed, kept per thread: the system's error code (errno on POSIX,
+// GetLastError on Windows; 0 when the refusal was the seam's own judgement), or the seam's own
+// reason ("is the input itself", "another user's file", ...; nullptr when the system's code
+// says it). Every call below that fails sets it; ClearCause starts a fresh call.
+struct Cause {
+  int system_error = 0;
+  const char* reason = nullptr;
+};
+Cause LastCause();
+void ClearCause();
+// For a cause found on another thread, or judged above the seam.
+void SetCause(const Cause& cause);
+
+// The system's text for one of its error codes ("No such file or directory").
+std::string ErrorText(int system_error);
+
 // --- Processor -----------------------------------------------------------------------------
 
 // True on an ARM64 processor whose system reports the CRC32 instructions.

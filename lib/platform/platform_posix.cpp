@@ -28,6 +28,20 @@
 namespace tarn::platform {
 namespace {
 
+thread_local Cause g_cause;
+
+// Records the system's error as the cause of a failure; false, for `return Failed();`.
+bool Failed(int code = errno) {
+  g_cause = Cause{code, nullptr};
+  return false;
+}
+
+// Records the seam's own reason as the cause of a refusal.
+bool Refused(const char* reason) {
+  g_cause = Cause{0, reason};
+  return false;
+}
+
 // Unfinished outputs that have a name, removed by the signal handler when the run is
 // interrupted. A slot is claimed with signals blocked, so that a signal sees either nothing or
 // a complete entry.
@@ -140,6 +154,22 @@ void ProtectSecret(const void* bytes, std::size_t n) {
 #endif
 }
 
+Cause LastCause() {
+  return g_cause;
+}
+
+void ClearCause() {
+  g_cause = Cause{};
+}
+
+void SetCause(const Cause& cause) {
+  g_cause = cause;
+}
+
+std::string ErrorText(int system_error) {
+  return std::strerror(system_error);
+}
+
 bool CpuHasArmCrc32() {
 #if defined(__aarch64__) && defined(__linux__)
   return (getauxval(AT_HWCAP) & HWCAP_CRC32) != 0;
@@ -169,15 +199,18 @@ namespace {
 // What identifies the contents of an open file now; false when it cannot be measured.
 bool StampOf(int fd, FileStamp* stamp) {
   struct stat st;
-  if (fstat(fd, &st) != 0) return false;
+  if (fstat(fd, &st) != 0) return Failed();
   if (S_ISBLK(st.st_mode)) {
     // A device's node says nothing of its contents; its size comes from the device.
     const off_t end = lseek(fd, 0, SEEK_END);
-    if (end < 0) return false;
+    if (end < 0) return Failed();
     *stamp = FileStamp{static_cast<std::uint64_t>(end), 0, 0};
     return true;
   }
-  if (!S_ISREG(st.st_mode) || st.st_size < 0) return false;
+  if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
+  if (!S_ISREG(st.st_mode) || st.st_size < 0) {
+    return Refused("not a regular file or block device");
+  }
   *stamp = FileStamp{static_cast<std::uint64_t>(st.st_size), Nanoseconds(st.st_mtim),
                      Nanoseconds(st.st_ctim)};
   return true;
@@ -205,10 +238,15 @@ bool InputFile::Open(const std::string& name) {
   Close();
   // O_NONBLOCK keeps a FIFO from hanging the open; only regular files and block devices pass.
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  if (!StampOf(fd, &stamp_) || flock(fd, LOCK_SH | LOCK_NB) != 0) {
+  if (fd < 0) return Failed();
+  if (!StampOf(fd, &stamp_)) {
     close(fd);
     return false;
+  }
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    const int code = errno;
+    close(fd);
+    return code == EWOULDBLOCK ? Refused("held by a writer") : Failed(code);
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   handle_ = fd;
@@ -228,28 +266,30 @@ void InputFile::Close() {
 bool OutputFile::Create(const std::string& name, FileHandle input) {
   Discard();
   std::string final_name;
-  if (name.empty() || !ResolveLinks(name, &final_name)) return false;
+  if (name.empty()) return Failed(ENOENT);
+  if (!ResolveLinks(name, &final_name)) return Failed(ELOOP);
   std::string leaf = BaseName(final_name);
-  if (leaf.empty() || leaf == "." || leaf == "..") return false;
+  if (leaf.empty() || leaf == "." || leaf == "..") return Failed(EISDIR);
   // Everything from here on happens relative to this one handle of the directory, so that a
   // directory renamed or replaced during the run cannot send the result anywhere else.
   int dir = open(DirName(final_name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0 && errno == EACCES) {
     dir = open(DirName(final_name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   }
-  if (dir < 0) return false;
+  if (dir < 0) return Failed();
   dir_ = dir;
   leaf_ = leaf;
 
   struct stat st, dst;
-  if (fstat(dir, &dst) != 0) return Discard(), false;
+  if (fstat(dir, &dst) != 0) return Discard(), Failed();
   const uid_t me = geteuid();
   if (fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (!S_ISREG(st.st_mode)) return Discard(), false;
+    if (S_ISDIR(st.st_mode)) return Discard(), Failed(EISDIR);
+    if (!S_ISREG(st.st_mode)) return Discard(), Refused("not a regular file");
     struct stat in;
     if (input != kNoFile && fstat(static_cast<int>(input), &in) == 0 && in.st_dev == st.st_dev &&
         in.st_ino == st.st_ino) {
-      return Discard(), false;
+      return Discard(), Refused("is the input itself");
     }
     // Replace only what this user could overwrite in place: a file it may write, its own (or
     // any, for root), not protected by a sticky directory.
@@ -257,14 +297,17 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
     const bool sticky_blocks =
         (dst.st_mode & S_ISVTX) && me != 0 && st.st_uid != me && dst.st_uid != me;
     const int probe = openat(dir, leaf.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int probe_error = errno;
     if (probe >= 0) close(probe);
-    if (probe < 0 || !owner || sticky_blocks) return Discard(), false;
+    if (probe < 0) return Discard(), Failed(probe_error);
+    if (!owner) return Discard(), Refused("another user's file");
+    if (sticky_blocks) return Discard(), Refused("another user's file in a sticky directory");
     replaces_ = true;
     mode_ = st.st_mode & 07777;
     owner_ = st.st_uid;
     group_ = st.st_gid;
   } else if (errno != ENOENT) {
-    return Discard(), false;
+    return Discard(), Failed();
   }
 
   // An unnamed file: nothing to clean up after a kill, a crash or a power cut. It is created
@@ -274,8 +317,9 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
   if (fd >= 0 && !replaces_) {
     struct stat made;
     if (fstat(fd, &made) != 0) {
+      const int code = errno;
       close(fd);
-      return Discard(), false;
+      return Discard(), Failed(code);
     }
     mode_ = made.st_mode & 07777;
   }
@@ -294,7 +338,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
       }
     }
   }
-  if (fd < 0) return Discard(), false;
+  if (fd < 0) return Discard(), Failed();
   handle_ = fd;
   return true;
 }
@@ -305,6 +349,7 @@ bool OutputFile::Commit() {
   const int dir = static_cast<int>(dir_);
   if (replaces_ && geteuid() == 0) (void)fchown(fd, owner_, group_);
   bool ok = fchmod(fd, mode_) == 0 && fdatasync(fd) == 0;
+  if (!ok) Failed();
   if (ok) {
     SignalsBlocked blocked;
     if (temp_.empty() && LinkUnnamed(fd, dir, leaf_)) {
@@ -325,6 +370,7 @@ bool OutputFile::Commit() {
       // Publish the file this object wrote, never whatever holds the hidden name by now.
       ok = !temp_.empty() && SameFile(dir, temp_, fd) &&
            renameat(dir, temp_.c_str(), dir, leaf_.c_str()) == 0;
+      if (!ok) Failed();
       if (ok) {
         ReleasePending(slot_);
         slot_ = -1;
@@ -333,7 +379,7 @@ bool OutputFile::Commit() {
     }
     // The new directory entry survives a power cut too. A directory opened without read
     // access cannot be synced; its entry is then as durable as the file system makes it.
-    if (ok && fsync(dir) != 0 && errno != EBADF) ok = false;
+    if (ok && fsync(dir) != 0 && errno != EBADF) ok = Failed();
   }
   if (!ok) {
     Discard();
@@ -363,9 +409,10 @@ void OutputFile::Discard() {
 
 bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
   const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool ok = WriteAt(fd, data, n, 0) && fsync(fd) == 0;
-  if (close(fd) != 0 || !ok) {
+  if (fd < 0) return Failed();
+  bool ok = WriteAt(fd, data, n, 0) && (fsync(fd) == 0 || Failed());
+  if (close(fd) != 0 && ok) ok = Failed();
+  if (!ok) {
     unlink(name.c_str());
     return false;
   }
@@ -381,7 +428,7 @@ std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t 
     const ssize_t done =
         pread(static_cast<int>(file), bytes + total, n - total, static_cast<off_t>(at));
     if (done < 0 && errno == EINTR) continue;
-    if (done < 0) return -1;
+    if (done < 0) return Failed(), -1;
     if (done == 0) break;
     total += static_cast<std::size_t>(done);
   }
@@ -391,10 +438,11 @@ std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t 
 bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset) {
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (n > 0) {
-    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return Failed(EFBIG);
     const ssize_t done = pwrite(static_cast<int>(file), bytes, n, static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
+    if (done < 0) return Failed();
+    if (done == 0) return Failed(ENOSPC);
     bytes += done;
     offset += static_cast<std::uint64_t>(done);
     n -= static_cast<std::size_t>(done);

@@ -13,6 +13,20 @@
 namespace tarn::platform {
 namespace {
 
+thread_local Cause g_cause;
+
+// Records the system's error as the cause of a failure; false, for `return Failed();`.
+bool Failed(DWORD code = GetLastError()) {
+  g_cause = Cause{static_cast<int>(code), nullptr};
+  return false;
+}
+
+// Records the seam's own reason as the cause of a refusal.
+bool Refused(const char* reason) {
+  g_cause = Cause{0, reason};
+  return false;
+}
+
 HANDLE ToHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
 }
@@ -151,17 +165,44 @@ bool RenameByHandle(HANDLE file, const std::wstring& target) {
 
 }  // namespace
 
+Cause LastCause() {
+  return g_cause;
+}
+
+void ClearCause() {
+  g_cause = Cause{};
+}
+
+void SetCause(const Cause& cause) {
+  g_cause = cause;
+}
+
+std::string ErrorText(int system_error) {
+  char text[512];
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(system_error), 0, text, sizeof text, nullptr);
+  std::string result(text, n);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                             result.back() == '.' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  return result.empty() ? "error " + std::to_string(system_error) : result;
+}
+
 bool InputFile::Open(const std::string& name) {
   Close();
-  if (name.empty() || HasWildcard(name)) return false;
+  if (name.empty() || HasWildcard(name)) return Failed(ERROR_FILE_NOT_FOUND);
   // Other readers are welcome; a writer is not, before or during the run.
   const HANDLE file =
       CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_SHARING_VIOLATION ? Refused("held by a writer") : Failed();
+  }
   if (GetFileType(file) != FILE_TYPE_DISK || !StampOf(file, &stamp_)) {
     CloseHandle(file);
-    return false;
+    return Refused("not a regular file");
   }
   handle_ = FromHandle(file);
   return true;
@@ -179,28 +220,31 @@ void InputFile::Close() {
 
 bool OutputFile::Create(const std::string& name, FileHandle input) {
   Discard();
-  if (name.empty() || HasWildcard(name)) return false;
+  if (name.empty() || HasWildcard(name)) return Failed(ERROR_INVALID_NAME);
   const std::wstring full = LongFullPath(name);
   const std::size_t slash = full.find_last_of(L'\\');
-  if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) return false;
+  if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) {
+    return Failed(ERROR_INVALID_NAME);
+  }
   const DWORD attributes = GetFileAttributesW(full.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Refused("a directory");
     // An existing file is replaced only when it could be written in place: not read-only,
     // not held by another process, a plain disk file, and not the input.
     const HANDLE existing = CreateFileW(full.c_str(), GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (existing == INVALID_HANDLE_VALUE) return false;
+    if (existing == INVALID_HANDLE_VALUE) return Failed();
     const bool disk = GetFileType(existing) == FILE_TYPE_DISK;
     const bool same = input != kNoFile && SameFile(existing, ToHandle(input));
     CloseHandle(existing);
-    if (!disk || same) return false;
+    if (!disk) return Refused("not a regular file");
+    if (same) return Refused("is the input itself");
     replaces_ = true;
     mode_ = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-    return false;
+    return Failed();
   }
   const std::wstring dir = full.substr(0, slash + 1);
   OutputLock lock;
@@ -212,9 +256,10 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
                     CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
-      return false;
+      return Failed();
     }
     if (!MarkForDeletion(file, true)) {
+      Failed();
       CloseHandle(file);
       DeleteFileW(temp.c_str());
       return false;
@@ -223,7 +268,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
     leaf_ = name;
     return true;
   }
-  return false;
+  return Failed(ERROR_FILE_EXISTS);
 }
 
 bool OutputFile::Commit() {
@@ -241,6 +286,7 @@ bool OutputFile::Commit() {
     if (!ok) MarkForDeletion(file, true);
   }
   if (!ok) {
+    Failed();
     Discard();
     return false;
   }
@@ -259,13 +305,14 @@ void OutputFile::Discard() {
 }
 
 bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
-  if (name.empty() || HasWildcard(name)) return false;
+  if (name.empty() || HasWildcard(name)) return Failed(ERROR_INVALID_NAME);
   // A new file that no other process opens while it is written.
   const HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool ok = WriteAt(FromHandle(file), data, n, 0) && FlushFileBuffers(file) != 0;
-  if (!CloseHandle(file) || !ok) {
+  if (file == INVALID_HANDLE_VALUE) return Failed();
+  bool ok = WriteAt(FromHandle(file), data, n, 0) && (FlushFileBuffers(file) != 0 || Failed());
+  if (!CloseHandle(file) && ok) ok = Failed();
+  if (!ok) {
     DeleteFileA(name.c_str());
     return false;
   }
@@ -285,7 +332,7 @@ std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t 
     DWORD done = 0;
     if (!ReadFile(ToHandle(file), bytes + total, chunk, &done, &place)) {
       if (GetLastError() == ERROR_HANDLE_EOF) break;
-      return -1;
+      return Failed(), -1;
     }
     if (done == 0) break;
     total += done;
@@ -301,7 +348,8 @@ bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t o
     place.OffsetHigh = static_cast<DWORD>(offset >> 32);
     const DWORD chunk = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
     DWORD done = 0;
-    if (!WriteFile(ToHandle(file), bytes, chunk, &done, &place) || done == 0) return false;
+    if (!WriteFile(ToHandle(file), bytes, chunk, &done, &place)) return Failed();
+    if (done == 0) return Failed(ERROR_DISK_FULL);
     bytes += done;
     offset += done;
     n -= done;

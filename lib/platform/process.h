@@ -22,6 +22,10 @@ namespace tarn::platform {
 // not ignored at start remove the unfinished outputs before the process dies of it.
 void StartProcess(int argc, char** argv, bool key_is_last_argument);
 
+// While on, a terminating signal first clears the line the cursor is on, on the standard error
+// (a progress line), before the process dies of it.
+void ClearLineOnSignal(bool on);
+
 // True when every argument reaches the raw command line as the word it was. False on POSIX
 // when an argument holds a space, which the line could not tell from two words.
 bool ArgumentsSurviveCommandLine();
@@ -53,23 +57,39 @@ bool StderrIsInteractive();
 // True when the standard input is an interactive terminal.
 bool StdinIsInteractive();
 
+// True when an open descriptor of the process is an interactive terminal.
+bool DescriptorIsTerminal(int fd);
+
 // Reads up to n bytes from the standard input, waiting for at least one: the count, 0 at its
-// end, or -1 on failure.
+// end, or -1 on failure (with its cause, see platform.h).
 std::int64_t ReadStdin(void* buffer, std::size_t n);
 
 // A new temporary file without a name, open for reading and writing, for data held on the way
 // to the standard output: in $TMPDIR (else the system's temporary folder) as an unnamed file;
 // where the system has none, a name removed at once (POSIX) or a file deleted when it is
 // closed (Windows). Nothing of it is left once it is closed or the process dies. kNoFile
-// when none can be made; then *error gets the system's error code.
-FileHandle CreateTemporaryFile(int* error);
+// when none can be made (with its cause, see platform.h).
+FileHandle CreateTemporaryFile();
 
 // The system's text for one of its error codes (errno on POSIX, GetLastError on Windows).
 std::string SystemErrorText(int code);
 
 // Reads what an open descriptor of the process (a pipe, a file) holds, up to `limit` bytes;
-// false when it cannot be read or holds more.
+// false when it cannot be read or holds more. From a pipe or a terminal the text ends at the
+// first line ending, so that a writer that keeps its end open is not waited for.
 bool ReadDescriptor(int fd, std::string* text, std::size_t limit);
+
+// What ReadSmallFile found.
+struct SmallFile {
+  bool ok = false;
+  bool too_large = false;        // more than the limit
+  bool others_may_read = false;  // POSIX: the group or others may read it
+  int error = 0;                 // the system's error code when not ok (EISDIR for a directory)
+};
+
+// Reads a small file (a key file) whole, up to `limit` bytes, refusing a directory; from a
+// FIFO the text ends at the first line ending.
+SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit);
 
 // Fills n bytes from the system's source of random numbers; false when it has none.
 bool RandomBytes(void* bytes, std::size_t n);

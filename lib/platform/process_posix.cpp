@@ -8,6 +8,7 @@
 #include <sys/random.h>
 #endif
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -30,7 +31,13 @@ int g_argc = 0;
 char** g_argv = nullptr;
 std::vector<std::string>* g_args = nullptr;  // the arguments as given, before any is hidden
 
+std::atomic<bool> g_clear_line{false};
+
 void OnTerminatingSignal(int sig) {
+  if (g_clear_line.load()) {
+    static const char kClear[] = "\r\033[K";
+    (void)!write(STDERR_FILENO, kClear, sizeof kClear - 1);
+  }
   RemovePendingOutputs();
   (void)signal(sig, SIG_DFL);
   (void)raise(sig);
@@ -76,6 +83,10 @@ void StartProcess(int argc, char** argv, bool key_is_last_argument) {
     if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
     (void)sigaction(sig, &action, nullptr);
   }
+}
+
+void ClearLineOnSignal(bool on) {
+  g_clear_line.store(on);
 }
 
 bool ArgumentsSurviveCommandLine() {
@@ -126,15 +137,20 @@ bool StdinIsInteractive() {
   return isatty(STDIN_FILENO) == 1;
 }
 
+bool DescriptorIsTerminal(int fd) {
+  return isatty(fd) == 1;
+}
+
 std::int64_t ReadStdin(void* buffer, std::size_t n) {
   for (;;) {
     const ssize_t got = read(STDIN_FILENO, buffer, n);
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0) SetCause({errno, nullptr});
     return got;
   }
 }
 
-FileHandle CreateTemporaryFile(int* error) {
+FileHandle CreateTemporaryFile() {
   const char* dir = std::getenv("TMPDIR");
   const std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
   // O_EXCL: the file can never be given a name later.
@@ -144,7 +160,7 @@ FileHandle CreateTemporaryFile(int* error) {
     fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd >= 0) unlink(name.c_str());
   }
-  if (fd < 0) *error = errno;
+  if (fd < 0) SetCause({errno, nullptr});
   return fd < 0 ? kNoFile : fd;
 }
 
@@ -152,17 +168,55 @@ std::string SystemErrorText(int code) {
   return std::strerror(code);
 }
 
-bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
-  text->clear();
-  char buffer[4096];
+namespace {
+
+// Reads `fd` into `text` up to `limit` bytes; with `line`, only up to the first line ending.
+bool ReadUpTo(int fd, std::string* text, std::size_t limit, bool line, bool* too_large) {
+  char buffer[512];
   for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
+    const ssize_t n = read(fd, buffer, line ? 1 : sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
     text->append(buffer, static_cast<std::size_t>(n));
-    if (text->size() > limit) return false;
+    if (text->size() > limit) {
+      *too_large = true;
+      return false;
+    }
+    if (line && buffer[0] == '\n') return true;
   }
+}
+
+}  // namespace
+
+bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
+  text->clear();
+  struct stat st;
+  const bool stream = fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
+  bool too_large = false;
+  return ReadUpTo(fd, text, limit, stream, &too_large);
+}
+
+SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit) {
+  SmallFile result;
+  text->clear();
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    result.error = errno;
+    if (fd >= 0) close(fd);
+    return result;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    close(fd);
+    result.error = EISDIR;
+    return result;
+  }
+  result.others_may_read = S_ISREG(st.st_mode) && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  result.ok = ReadUpTo(fd, text, limit, !S_ISREG(st.st_mode), &result.too_large);
+  if (!result.ok && !result.too_large) result.error = errno;
+  close(fd);
+  return result;
 }
 
 bool RandomBytes(void* bytes, std::size_t n) {

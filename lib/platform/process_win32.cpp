@@ -88,8 +88,15 @@ bool StderrIsInteractive() {
   return GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
 }
 
+void ClearLineOnSignal(bool) {}  // Ctrl-C ends a console program where the console redraws
+
 bool StdinIsInteractive() {
   return GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+bool DescriptorIsTerminal(int fd) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
 }
 
 std::int64_t ReadStdin(void* buffer, std::size_t n) {
@@ -97,23 +104,25 @@ std::int64_t ReadStdin(void* buffer, std::size_t n) {
   DWORD got = 0;
   const DWORD chunk = n > 0x10000000 ? 0x10000000 : static_cast<DWORD>(n);
   if (!ReadFile(in, buffer, chunk, &got, nullptr)) {
-    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer closed: its end
+    if (GetLastError() == ERROR_BROKEN_PIPE) return 0;  // a pipe's writer closed: its end
+    SetCause({static_cast<int>(GetLastError()), nullptr});
+    return -1;
   }
   return got;
 }
 
-FileHandle CreateTemporaryFile(int* error) {
+FileHandle CreateTemporaryFile() {
   char folder[MAX_PATH + 1], name[MAX_PATH + 1];
   const DWORD n = GetTempPathA(sizeof folder, folder);
   if (n == 0 || n > MAX_PATH || GetTempFileNameA(folder, "trn", 0, name) == 0) {
-    *error = static_cast<int>(GetLastError());
+    SetCause({static_cast<int>(GetLastError()), nullptr});
     return kNoFile;
   }
   // Deleted by the system when its last handle closes, the process's death included.
   const HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    *error = static_cast<int>(GetLastError());
+    SetCause({static_cast<int>(GetLastError()), nullptr});
     DeleteFileA(name);
     return kNoFile;
   }
@@ -136,16 +145,53 @@ bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
   text->clear();
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   if (handle == INVALID_HANDLE_VALUE) return false;
-  char buffer[4096];
+  const bool stream = GetFileType(handle) != FILE_TYPE_DISK;
+  char buffer[512];
   for (;;) {
     DWORD n = 0;
-    if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) {
+    if (!ReadFile(handle, buffer, stream ? 1 : sizeof buffer, &n, nullptr)) {
       return GetLastError() == ERROR_BROKEN_PIPE;
     }
     if (n == 0) return true;
     text->append(buffer, n);
     if (text->size() > limit) return false;
+    if (stream && buffer[0] == '\n') return true;
   }
+}
+
+SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit) {
+  SmallFile result;
+  text->clear();
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    result.error = ERROR_DIRECTORY;
+    return result;
+  }
+  const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    result.error = static_cast<int>(GetLastError());
+    return result;
+  }
+  char buffer[512];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+      result.error = static_cast<int>(GetLastError());
+      break;
+    }
+    if (n == 0) {
+      result.ok = true;
+      break;
+    }
+    text->append(buffer, n);
+    if (text->size() > limit) {
+      result.too_large = true;
+      break;
+    }
+  }
+  CloseHandle(file);
+  return result;
 }
 
 bool RandomBytes(void* bytes, std::size_t n) {

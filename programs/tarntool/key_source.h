@@ -14,10 +14,11 @@ struct KeySource {
   int fd = -1;
 };
 
-// The key the source holds: 32 hexadecimal digits in either case, optionally surrounded by
-// blanks and one line ending. False with *error naming the source and what is wrong, never
-// its content.
-bool LoadKey(const KeySource& source, tarn_key* key, std::string* error);
+// The key the source holds: 32 hexadecimal digits in either case, optionally after a UTF-8
+// byte-order mark and blanks, and before blanks and empty lines. A key file is read up to
+// 4 KiB, a pipe up to its first line ending. False with *error naming the source and what is
+// wrong, never its content; *warning names a key file that other users may read.
+bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::string* warning);
 
 // Reads the text of a key source as LoadKey does; exposed for its tests.
 bool ParseKeyText(std::string text, tarn_key* key);

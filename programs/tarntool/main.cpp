@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,8 +32,7 @@ constexpr int kExitCheckFailed = 1;
 constexpr int kExitTrouble = 2;
 
 struct Options {
-  KeySource key;
-  std::string new_key_file;
+  KeySource key, new_key;
   std::string output;
   std::vector<std::string> files;
   bool json = false;
@@ -42,8 +44,23 @@ void Message(const std::string& name, const std::string& reason) {
   tarn::platform::WriteStderr("tarntool: " + name + ": " + reason + "\n");
 }
 
+// The first failure to write the standard output: the run then ends with status 2.
+int g_stdout_error = 0;
+
 void Out(const std::string& text) {
-  (void)tarn::platform::WriteStdout(text.data(), text.size());
+  if (g_stdout_error != 0) return;
+  g_stdout_error = tarn::platform::WriteStdout(text.data(), text.size());
+}
+
+// ": " and the cause behind a failed file call on this thread, or nothing.
+std::string CauseText(const tarn_cause& cause) {
+  return cause.text[0] != '\0' ? std::string(": ") + cause.text : std::string();
+}
+
+std::string LastCause() {
+  tarn_cause cause;
+  tarn_last_cause(&cause);
+  return CauseText(cause);
 }
 
 // The verdict word of a check's status.
@@ -84,12 +101,18 @@ std::string Hex32(std::uint32_t value) {
 }
 
 // A progress line on a terminal's standard error, once a run takes longer than half a second:
-// percent, MB/s and the time left, rewritten in place.
+// percent, MB/s and the time left, redrawn at most ten times a second. Once every byte went
+// through, the line says the output is being made durable (no estimate: the system decides how
+// long writing back takes). It is cleared when the run ends on any path, a terminating signal
+// included.
 class ProgressLine {
  public:
   ProgressLine(std::string name, bool enabled) : name_(std::move(name)), enabled_(enabled) {}
   ~ProgressLine() {
-    if (shown_) tarn::platform::WriteStderr("\r\033[K");
+    if (shown_) {
+      tarn::platform::WriteStderr("\r\033[K");
+      tarn::platform::ClearLineOnSignal(false);
+    }
   }
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
@@ -102,23 +125,34 @@ class ProgressLine {
 
  private:
   void Update(std::uint64_t done, std::uint64_t total) {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - start_).count();
     if (seconds < 0.5 || total == 0) return;
+    if (shown_ && done < total && now - drawn_ < std::chrono::milliseconds(100)) return;
+    if (shown_ && done == total && finishing_) return;
+    drawn_ = now;
     const double rate = static_cast<double>(done) / seconds;
-    const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
     char line[256];
-    (void)std::snprintf(
-        line, sizeof line, "\r%s: %3.0f%%  %.1f MB/s  %.0f s left\033[K", name_.c_str(),
-        100.0 * static_cast<double>(done) / static_cast<double>(total), rate / 1e6, left);
+    if (done >= total) {
+      finishing_ = true;
+      (void)std::snprintf(line, sizeof line, "\r%s: 100%%  %.1f MB/s  writing out\033[K",
+                          name_.c_str(), rate / 1e6);
+    } else {
+      const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
+      (void)std::snprintf(line, sizeof line, "\r%s: %3.0f%%  %.1f MB/s  %.0f s left\033[K",
+                          name_.c_str(),
+                          100.0 * static_cast<double>(done) / static_cast<double>(total),
+                          rate / 1e6, left < 1 ? 1 : left);
+    }
+    if (!shown_) tarn::platform::ClearLineOnSignal(true);
     tarn::platform::WriteStderr(line);
     shown_ = true;
   }
 
   std::string name_;
   bool enabled_;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  bool shown_ = false, finishing_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), drawn_;
 };
 
 bool ShowProgress(const Options& options) {
@@ -130,22 +164,34 @@ bool ShowProgress(const Options& options) {
 struct Checked {
   tarn_status status = TARN_OK;
   tarn_info info{};
+  tarn_cause cause{};
 };
 
+// A field of the header as JSON, or null when the file does not hold it: a file that is not a
+// container has none, and one cut short lacks the words past its end.
+nlohmann::json Field(const Checked& c, std::size_t word, nlohmann::json value) {
+  const bool container = c.status != TARN_NOT_A_CONTAINER && c.status != TARN_CANT_OPEN_INPUT &&
+                         c.status != TARN_READ_FAILED;
+  return container && c.info.container_size >= 4 * (word + 1) ? value : nullptr;
+}
+
 nlohmann::json ToJson(const std::string& file, const Checked& c) {
-  const bool read = c.info.container_size != 0 || c.status != TARN_CANT_OPEN_INPUT;
+  const bool read = c.status != TARN_CANT_OPEN_INPUT && c.status != TARN_READ_FAILED;
   const auto checked = [](int was, int ok) { return was ? nlohmann::json(ok != 0) : nullptr; };
   nlohmann::json j;
   j["file"] = file;
   j["verdict"] = Verdict(c.status);
-  j["image_size"] = read ? nlohmann::json(c.info.image_size) : nullptr;
+  j["image_size"] = Field(c, 12, c.info.image_size);
   j["container_size"] = read ? nlohmann::json(c.info.container_size) : nullptr;
-  j["image_crc32"] = read ? nlohmann::json(Hex32(c.info.image_crc)) : nullptr;
-  j["payload_crc32"] = read ? nlohmann::json(Hex32(c.info.payload_crc)) : nullptr;
+  j["image_crc32"] = Field(c, 8, Hex32(c.info.image_crc));
+  j["payload_crc32"] = Field(c, 7, Hex32(c.info.payload_crc));
   j["payload_ok"] = checked(c.info.payload_checked, c.info.payload_ok);
   j["image_ok"] = checked(c.info.image_checked, c.info.image_ok);
-  j["words"] = read ? nlohmann::json(std::vector<std::uint32_t>(c.info.words, c.info.words + 13))
-                    : nlohmann::json::array();
+  nlohmann::json words = nlohmann::json::array();
+  for (std::size_t w = 0; w < 13; ++w) {
+    if (!Field(c, w, 0).is_null()) words.push_back(c.info.words[w]);
+  }
+  j["words"] = words;
   return j;
 }
 
@@ -179,17 +225,12 @@ int CheckFiles(const Options& options, const tarn_key* key) {
     for (std::size_t i = next++; i < options.files.size(); i = next++) {
       ProgressLine line(options.files[i], progress);
       if (IsStdio(options.files[i])) {
-        Source source;
-        int error = 0;
-        results[i].status = source.Open(options.files[i], &error);
-        if (results[i].status == TARN_OK) {
-          results[i].status =
-              CheckStream(source, key, &results[i].info, StreamProgress{line.fn(), &line});
-        }
-        continue;
+        results[i].status = CheckStream(key, &results[i].info, StreamProgress{line.fn(), &line});
+      } else {
+        results[i].status =
+            tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
       }
-      results[i].status =
-          tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
+      tarn_last_cause(&results[i].cause);
     }
   };
   std::vector<std::thread> threads;
@@ -207,10 +248,15 @@ int CheckFiles(const Options& options, const tarn_key* key) {
       continue;
     }
     if (!IsCheckFailure(c.status) && c.status != TARN_OK) {
-      Message(options.files[i], tarn_status_string(c.status));
+      Message(options.files[i], tarn_status_string(c.status) + CauseText(c.cause));
       continue;
     }
-    if (options.quiet) continue;
+    // Quiet: nothing for a file that is fine, still a line for one that is not.
+    if (options.quiet && c.status == TARN_OK) continue;
+    if (options.quiet) {
+      Out(options.files[i] + ": " + Describe(c, key != nullptr) + "\n");
+      continue;
+    }
     std::string text = options.files[i] + ": " + Describe(c, key != nullptr) + "\n";
     if (key == nullptr && c.status != TARN_NOT_A_CONTAINER) {
       char details[256];
@@ -236,13 +282,16 @@ int CheckFiles(const Options& options, const tarn_key* key) {
 // Reports a failed run of one file operation and gives its exit status.
 int Failed(tarn_status status, const std::string& input, const std::string& output) {
   const bool about_output = status == TARN_CANT_CREATE_OUTPUT || status == TARN_WRITE_FAILED;
-  Message(about_output ? output : input, tarn_status_string(status));
+  Message(about_output ? output : input, tarn_status_string(status) + LastCause());
   return ExitFor(status);
 }
 
 bool LoadKeyOrSay(const KeySource& source, tarn_key* key) {
-  std::string error;
-  if (LoadKey(source, key, &error)) return true;
+  std::string error, warning;
+  const bool loaded = LoadKey(source, key, &error, &warning);
+  // A key file others may read is worth a line even with --quiet.
+  if (!warning.empty()) tarn::platform::WriteStderr("tarntool: " + warning + "\n");
+  if (loaded) return true;
   tarn::platform::WriteStderr("tarntool: " + error + "\n");
   return false;
 }
@@ -267,11 +316,12 @@ bool StdioUsable(const Options& options) {
 tarn_status TransformStream(const std::string& command, const Options& options, const tarn_key& key,
                             const tarn_key& new_key, ProgressLine& line,
                             std::string* stdout_failure) {
+  tarn::platform::ClearCause();
   Source source;
   Sink sink;
   int error = 0;
-  tarn_status status = source.Open(options.files.front(), &error);
-  if (status == TARN_OK) status = sink.Create(options.output, source.handle(), &error);
+  tarn_status status = source.Open(options.files.front());
+  if (status == TARN_OK) status = sink.Create(options.output, source.handle());
   const StreamProgress progress{line.fn(), &line};
   if (status == TARN_OK) {
     status = command == "encode"   ? EncodeStream(source, sink, key, progress)
@@ -292,7 +342,7 @@ int Transform(const std::string& command, const Options& options) {
   if (!StdioUsable(options)) return kExitTrouble;
   tarn_key key{}, new_key{};
   if (!LoadKeyOrSay(options.key, &key)) return kExitTrouble;
-  if (command == "rekey" && !LoadKeyOrSay(KeySource{options.new_key_file, "", -1}, &new_key)) {
+  if (command == "rekey" && !LoadKeyOrSay(options.new_key, &new_key)) {
     return kExitTrouble;
   }
   tarn::platform::ProtectSecret(&key, sizeof key);
@@ -338,26 +388,62 @@ int Keygen(const Options& options) {
     text[2 * i + 1] = "0123456789ABCDEF"[bytes[i] & 0xF];
   }
   text[32] = '\n';
+  tarn::platform::ClearCause();
   const bool made = tarn::platform::CreatePrivateFile(options.output, text, 33);
+  const tarn::platform::Cause cause = tarn::platform::LastCause();
   tarn::platform::WipeMemory(bytes, sizeof bytes);
   tarn::platform::WipeMemory(text, sizeof text);
   if (!made) {
-    Message(options.output, "cannot create a new file (it may exist already: never overwritten)");
+    Message(options.output,
+            "cannot create the key file: " +
+                (cause.system_error == EEXIST ? std::string("it exists already (never overwritten)")
+                 : cause.reason != nullptr    ? std::string(cause.reason)
+                                              : tarn::platform::ErrorText(cause.system_error)));
     return kExitTrouble;
   }
   if (!options.quiet) Out(options.output + ": new key written\n");
   return kExitOk;
 }
 
-void AddKeySource(CLI::App* command, Options* options) {
-  auto* group = command->add_option_group("key source", "exactly one; never the key itself");
-  group->add_option("--key-file", options->key.file, "read the key from this file")
+// --key-file, --key-env, --key-fd (or with `prefix` "new-", the new key's): exactly one.
+void AddKeySource(CLI::App* command, KeySource* source, const std::string& prefix = "") {
+  const std::string whose = prefix.empty() ? "the key" : "the new key";
+  auto* group = command->add_option_group(prefix.empty() ? "key source" : "new key source",
+                                          "exactly one; never the key itself");
+  group->add_option("--" + prefix + "key-file", source->file, "read " + whose + " from this file")
       ->type_name("PATH");
-  group->add_option("--key-env", options->key.env, "read the key from this environment variable")
+  group
+      ->add_option("--" + prefix + "key-env", source->env,
+                   "read " + whose + " from this environment variable")
       ->type_name("NAME");
-  group->add_option("--key-fd", options->key.fd, "read the key from this open descriptor")
+  group
+      ->add_option("--" + prefix + "key-fd", source->fd,
+                   "read " + whose + " from this open descriptor")
       ->type_name("N");
   group->require_option(1);
+}
+
+// What a usage error says, in the tool's words, for the line after "tarntool: ".
+std::string UsageText(const CLI::ParseError& e) {
+  std::string what = e.what();
+  for (const char* lead : {"The following argument was not expected: ",
+                           "The following arguments were not expected: "}) {
+    if (what.rfind(lead, 0) == 0) {
+      std::string first = what.substr(std::string(lead).size());
+      first = first.substr(0, first.find(' '));
+      return (first.size() > 1 && first[0] == '-' ? "unknown option '" : "unexpected argument '") +
+             first + "'";
+    }
+  }
+  if (what == "A subcommand is required") {
+    return "a command is required (info, verify, encode, decode, rekey, keygen)";
+  }
+  // "The ..." becomes "the ...", but a name such as FILE keeps its case.
+  if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) &&
+      std::islower(static_cast<unsigned char>(what[1]))) {
+    what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+  }
+  return what;
 }
 
 int Run(int argc, char** argv) {
@@ -377,7 +463,7 @@ int Run(int argc, char** argv) {
   info->add_option("FILE", options.files, "containers (- for the standard input)")->required();
 
   auto* verify = app.add_subcommand("verify", "check each container fully; writes nothing");
-  AddKeySource(verify, &options);
+  AddKeySource(verify, &options.key);
   verify->add_flag("--json", options.json, "print one JSON array");
   verify->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
   verify->add_option("-j,--jobs", options.jobs, "files checked at once (default: processors)")
@@ -390,12 +476,8 @@ int Run(int argc, char** argv) {
                              : std::string(name) == "decode" ? "a container back into its image"
                                                              : "a container under a new key";
     auto* command = app.add_subcommand(name, what);
-    AddKeySource(command, &options);
-    if (std::string(name) == "rekey") {
-      command->add_option("--new-key-file", options.new_key_file, "the new key")
-          ->required()
-          ->type_name("PATH");
-    }
+    AddKeySource(command, &options.key);
+    if (std::string(name) == "rekey") AddKeySource(command, &options.new_key, "new-");
     command
         ->add_option("-o,--output", options.output, "the file to write (- for the standard output)")
         ->required();
@@ -410,11 +492,43 @@ int Run(int argc, char** argv) {
   keygen->add_option("-o,--output", options.output, "the key file to create")->required();
   keygen->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
 
+  app.allow_extras(false);
+  // The first word names a command or asks for help or the version; anything else is named.
+  if (argc > 1) {
+    const std::string first = argv[1];
+    bool known = first == "--help" || first == "-h" || first == "--version";
+    for (const CLI::App* command : app.get_subcommands({}))
+      known = known || command->get_name() == first;
+    if (!known) {
+      const std::string what =
+          first.size() > 1 && first[0] == '-' ? "unknown option '" : "unknown command '";
+      tarn::platform::WriteStderr("tarntool: " + what + first +
+                                  "'\nTry 'tarntool --help' for more information.\n");
+      return kExitTrouble;
+    }
+  }
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    // --help and --version go to the standard output like any result: a failed write is trouble.
+    std::ostringstream out, err;
+    (void)app.exit(e, out, err);
+    Out(out.str());
+    return kExitOk;
+  } catch (const CLI::CallForAllHelp& e) {
+    std::ostringstream out, err;
+    (void)app.exit(e, out, err);
+    Out(out.str());
+    return kExitOk;
+  } catch (const CLI::CallForVersion& e) {
+    std::ostringstream out, err;
+    (void)app.exit(e, out, err);
+    Out(out.str());
+    return kExitOk;
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitTrouble;
+    tarn::platform::WriteStderr("tarntool: " + UsageText(e) +
+                                "\nTry 'tarntool --help' for more information.\n");
+    return kExitTrouble;
   }
 
   if ((info->parsed() || verify->parsed()) && !StdioUsable(options)) return kExitTrouble;
@@ -444,6 +558,11 @@ int main(int argc, char** argv) {
     status = tarntool::Run(argc, argv);
   } catch (const std::exception& e) {
     tarn::platform::WriteStderr(std::string("tarntool: ") + e.what() + "\n");
+    status = 2;
+  }
+  if (tarntool::g_stdout_error != 0) {
+    tarn::platform::WriteStderr("tarntool: cannot write the standard output: " +
+                                tarn::platform::SystemErrorText(tarntool::g_stdout_error) + "\n");
     status = 2;
   }
   // What the option parser wrote (help, usage errors) goes out before the process ends.

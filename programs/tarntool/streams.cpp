@@ -1,7 +1,6 @@
 #include "streams.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <new>
 
@@ -62,12 +61,9 @@ bool Finish(tarn_encoder* enc, Sink& sink, unsigned char* tail, std::uint64_t at
 
 }  // namespace
 
-tarn_status Source::Open(const std::string& name, int* error) {
-  *error = 0;
+tarn_status Source::Open(const std::string& name) {
   stdin_ = IsStdio(name);
-  if (stdin_) return TARN_OK;
-  if (file_.Open(name)) return TARN_OK;
-  *error = errno;
+  if (stdin_ || file_.Open(name)) return TARN_OK;
   return TARN_CANT_OPEN_INPUT;
 }
 
@@ -82,16 +78,13 @@ Sink::~Sink() {
   platform::Close(temp_);
 }
 
-tarn_status Sink::Create(const std::string& name, platform::FileHandle input, int* error) {
-  *error = 0;
+tarn_status Sink::Create(const std::string& name, platform::FileHandle input) {
   stdout_ = IsStdio(name);
   if (stdout_) {
-    temp_ = platform::CreateTemporaryFile(error);
+    temp_ = platform::CreateTemporaryFile();
     return temp_ != platform::kNoFile ? TARN_OK : TARN_CANT_CREATE_OUTPUT;
   }
-  if (file_.Create(name, input)) return TARN_OK;
-  *error = errno;
-  return TARN_CANT_CREATE_OUTPUT;
+  return file_.Create(name, input) ? TARN_OK : TARN_CANT_CREATE_OUTPUT;
 }
 
 bool Sink::WriteAt(const void* bytes, std::size_t n, std::uint64_t offset) {
@@ -114,8 +107,10 @@ tarn_status Sink::Publish(int* error) {
   return TARN_OK;
 }
 
-tarn_status CheckStream(Source& source, const tarn_key* key, tarn_info* info,
-                        StreamProgress progress) {
+tarn_status CheckStream(const tarn_key* key, tarn_info* info, StreamProgress progress) {
+  platform::ClearCause();
+  Source source;
+  (void)source.Open("-");
   Buffers buffers;
   tarn_decoder dec;
   (void)tarn_decoder_init(&dec, key);

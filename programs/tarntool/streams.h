@@ -1,3 +1,5 @@
+// The cause of a failure is kept as the library keeps it (tarn_last_cause).
+//
 // Containers and images through the standard streams: "-" as the input reads the standard
 // input, "-o -" writes the standard output. Each runs in one pass through the stream objects
 // with a bounded buffer, and what reaches an output was checked first: a named output is
@@ -27,8 +29,8 @@ struct StreamProgress {
 // is read, as the library holds its inputs.
 class Source {
  public:
-  // TARN_CANT_OPEN_INPUT when the file cannot be opened and held; *error gets the cause.
-  tarn_status Open(const std::string& name, int* error);
+  // TARN_CANT_OPEN_INPUT when the file cannot be opened and held (with its cause).
+  tarn_status Open(const std::string& name);
   // Up to n bytes: the count, 0 at the end, -1 on a failure.
   std::int64_t Read(void* buffer, std::size_t n);
   // False when a named file changed while it was read.
@@ -54,7 +56,7 @@ class Sink {
   Sink& operator=(const Sink&) = delete;
 
   // TARN_CANT_CREATE_OUTPUT when the output (or the temporary file) cannot be made.
-  tarn_status Create(const std::string& name, tarn::platform::FileHandle input, int* error);
+  tarn_status Create(const std::string& name, tarn::platform::FileHandle input);
   bool WriteAt(const void* bytes, std::size_t n, std::uint64_t offset);
   // TARN_WRITE_FAILED when the output cannot be made whole; *error gets the system's code of a
   // failed write to the standard output (0 otherwise).
@@ -67,9 +69,9 @@ class Sink {
   std::uint64_t size_ = 0;
 };
 
-// The verdict on the container from `source`, as tarn_verify_file gives it; fills `info`.
-tarn_status CheckStream(Source& source, const tarn_key* key, tarn_info* info,
-                        StreamProgress progress);
+// The verdict on the container on the standard input, as tarn_verify_file gives it for a file;
+// fills `info`.
+tarn_status CheckStream(const tarn_key* key, tarn_info* info, StreamProgress progress);
 tarn_status EncodeStream(Source& source, Sink& sink, const tarn_key& key, StreamProgress progress);
 tarn_status DecodeStream(Source& source, Sink& sink, const tarn_key& key, StreamProgress progress);
 tarn_status RekeyStream(Source& source, Sink& sink, const tarn_key& old_key,

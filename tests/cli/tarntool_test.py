@@ -25,8 +25,14 @@ class ToolCase(ScratchCase):
 
     def setUp(self):
         super().setUp()
+        # Files this user alone may read, as key files should be (others get a warning).
+        self._umask = os.umask(0o077)
         self.key_file = self.write("key.hex", KEY.lower().encode() + b"\n")
         self.other_key = self.write("other.hex", b"  " + OTHER_KEY.encode() + b" \r\n")
+
+    def tearDown(self):
+        os.umask(self._umask)
+        super().tearDown()
 
     def tool(self, *args, env=None, pass_fds=()):
         proc = subprocess.run([TOOL, *args], cwd=self.dir, capture_output=True, timeout=300,
@@ -108,7 +114,10 @@ class TarntoolTest(ToolCase):
         self.write("img.bin", b"123456789")
         expected = self.tarn("/C", "img.bin", "tarn.cnt")
         self.write("bad.hex", KEY[:31].encode() + b"\n")
-        self.write("two-lines.hex", KEY.encode() + b"\n\n")
+        self.write("blank-lines.hex", b"\xef\xbb\xbf" + KEY.encode() + b" \r\n\r\n\n")
+        self.write("two-lines.hex", KEY.encode() + b"\n" + KEY.encode() + b"\n")
+        self.write("open.hex", KEY.encode() + b"\n")
+        os.chmod(self.path("open.hex"), 0o644)
         r, w = os.pipe()
         os.write(w, KEY.encode() + b"\n")
         os.close(w)
@@ -118,12 +127,17 @@ class TarntoolTest(ToolCase):
             (["--key-env", "TARN_KEY"], 0, b""),
             (["--key-fd", str(r)], 0, b""),
             (["--key-file", "bad.hex"], 2, b"tarntool: bad.hex: not a key"),
+            (["--key-file", "blank-lines.hex"], 0, b""),  # a byte-order mark, empty lines
+            (["--key-file", "open.hex"], 0, b"tarntool: open.hex: warning: the key file may be read"),
             (["--key-file", "two-lines.hex"], 2, b"tarntool: two-lines.hex: not a key"),
-            (["--key-file", "nothere.hex"], 2, b"tarntool: nothere.hex: cannot read"),
+            (["--key-file", "nothere.hex"], 2,
+             b"tarntool: nothere.hex: cannot read the key file: No such file or directory"),
+            (["--key-file", "."], 2, b"tarntool: .: cannot read the key file: Is a directory"),
+            (["--key-file", "/dev/zero"], 2, b"tarntool: /dev/zero: not a key (more than 4 KiB)"),
             (["--key-env", "EMPTY"], 2, b"tarntool: $EMPTY: not a key"),
             (["--key-env", "UNSET_VARIABLE"], 2, b"tarntool: $UNSET_VARIABLE: the environment"),
-            (["--key-file", "key.hex", "--key-env", "TARN_KEY"], 2, b"Exactly 1 option"),
-            ([], 2, b"Exactly 1 option"),
+            (["--key-file", "key.hex", "--key-env", "TARN_KEY"], 2, b"tarntool: exactly 1 option"),
+            ([], 2, b"tarntool: exactly 1 option"),
         ]
         for args, status, err_start in cases:
             with self.subTest(args=args):
@@ -166,6 +180,62 @@ class TarntoolTest(ToolCase):
         with open(os.path.join(self.dir.encode(), name), "rb") as a, \
                 open(os.path.join(self.dir.encode(), b"back \x01.bin"), "rb") as b:
             self.assertEqual(a.read(), b.read())
+
+    def test_messages_name_their_cause(self):
+        self.write("img.bin", os.urandom(100))
+        os.mkdir(self.path("dir"))
+        cases = [  # arguments, the first line on stderr, status
+            (["info", "missing"], "missing: can't open input file: No such file or directory", 2),
+            (["info", "dir"], "dir: can't open input file: Is a directory", 2),
+            (["info", "/dev/null"], "/dev/null: can't open input file: not a regular file or block device", 2),
+            (["encode", "--key-file", "key.hex", "-o", "img.bin", "img.bin"],
+             "img.bin: can't create output file: is the input itself", 2),
+            (["encode", "--key-file", "key.hex", "-o", "nodir/out", "img.bin"],
+             "nodir/out: can't create output file: No such file or directory", 2),
+            (["encode", "--key-file", "key.hex", "-o", "dir", "img.bin"],
+             "dir: can't create output file: Is a directory", 2),
+            (["keygen", "-o", "nodir/new.hex"],
+             "nodir/new.hex: cannot create the key file: No such file or directory", 2),
+            (["keygen", "-o", "key.hex"],
+             "key.hex: cannot create the key file: it exists already (never overwritten)", 2),
+            (["bogus"], "unknown command 'bogus'", 2),
+            (["-V"], "unknown option '-V'", 2),
+            (["info", "--bogus", "x"], "unknown option '--bogus'", 2),
+        ]
+        for args, line, status in cases:
+            with self.subTest(args=args):
+                rc, _, err = self.tool(*args)
+                self.assertEqual(rc, status)
+                self.assertEqual(err.decode().splitlines()[0], "tarntool: " + line)
+                if line.startswith("unknown"):
+                    self.assertEqual(err.decode().splitlines()[1],
+                                     "Try 'tarntool --help' for more information.")
+
+    def test_quiet_json_and_a_failing_standard_output(self):
+        self.write("img.bin", os.urandom(5000))
+        good = self.tarn("/C", "img.bin", "good.cnt")
+        self.write("damaged.cnt", good[:100] + bytes([good[100] ^ 1]) + good[101:])
+        self.write("cut.cnt", good[:40])
+        rc, out, _ = self.tool("verify", "--key-file", "key.hex", "--quiet", "good.cnt", "damaged.cnt")
+        self.assertEqual((rc, out), (1, b"damaged.cnt: payload damaged\n"))  # failures only
+        rc, out, _ = self.tool("info", "--json", "img.bin", "cut.cnt")
+        plain, cut = json.loads(out)
+        self.assertEqual([plain[f] for f in ("image_size", "image_crc32", "payload_crc32", "words")],
+                         [None, None, None, []])
+        self.assertEqual(plain["container_size"], 5000)
+        # Cut after the payload CRC (word 7) and the image CRC (word 8), before the size (word 12).
+        self.assertEqual((cut["image_size"], cut["payload_crc32"] is None, len(cut["words"])),
+                         (None, False, 10))
+        for args in (["info", "--json", "good.cnt"], ["--help"], ["--version"]):
+            with self.subTest(args=args), open("/dev/full", "wb") as full:
+                proc = subprocess.run([TOOL, *args], cwd=self.dir, stdout=full, stderr=subprocess.PIPE)
+                self.assertEqual(proc.returncode, 2)
+                self.assertIn(b"cannot write the standard output: No space left on device",
+                              proc.stderr)
+        rc, _, _ = self.tool("rekey", "--key-file", "key.hex", "--new-key-env", "NEW", "-o",
+                             "new.cnt", "good.cnt", env=dict(os.environ, NEW=OTHER_KEY))
+        self.assertEqual(rc, 0)
+        self.assertEqual(self.read("new.cnt"), self.tarn("/C", "img.bin", "other.cnt", OTHER_KEY))
 
     def test_pipes_give_what_files_give(self):
         image = os.urandom((1 << 20) + 13)
