@@ -18,21 +18,21 @@ _tarntool() {
       [[ ${words[1]} != keygen && -z $cur ]] && COMPREPLY+=(-)
       return
       ;;
-    --key-env)
+    --key-env | --new-key-env)
       COMPREPLY=($(compgen -e -- "$cur"))
       return
       ;;
-    --key-fd | -j | --jobs)
+    --key-fd | --new-key-fd | -j | --jobs)
       return
       ;;
   esac
-  local options="--help --quiet"
+  local options="-h --help -q --quiet"
   case ${words[1]} in
-    info) options+=" --json --jobs" ;;
-    verify) options+=" --json --jobs --key-file --key-env --key-fd" ;;
-    encode | decode) options+=" --output --key-file --key-env --key-fd" ;;
-    rekey) options+=" --output --key-file --key-env --key-fd --new-key-file" ;;
-    keygen) options+=" --output" ;;
+    info) options+=" --json -j --jobs" ;;
+    verify) options+=" --json -j --jobs --key-file --key-env --key-fd" ;;
+    encode | decode) options+=" -o --output --key-file --key-env --key-fd" ;;
+    rekey) options+=" -o --output --key-file --key-env --key-fd --new-key-file --new-key-env --new-key-fd" ;;
+    keygen) options+=" -o --output" ;;
   esac
   if [[ $cur == -?* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

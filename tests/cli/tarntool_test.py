@@ -7,6 +7,7 @@ Usage: tarntool_test.py PATH_TO_TARNTOOL PATH_TO_TARN [unittest options]
 import json
 import os
 import pty
+import re
 import stat
 import subprocess
 import sys
@@ -236,6 +237,21 @@ class TarntoolTest(ToolCase):
                              "new.cnt", "good.cnt", env=dict(os.environ, NEW=OTHER_KEY))
         self.assertEqual(rc, 0)
         self.assertEqual(self.read("new.cnt"), self.tarn("/C", "img.bin", "other.cnt", OTHER_KEY))
+
+    def test_every_option_of_help_is_in_the_man_page_and_the_completion(self):
+        page = open(os.path.join(HERE, "..", "..", "man", "tarntool.1")).read().replace("\\-", "-")
+        completion = open(os.path.join(HERE, "..", "..", "completion", "tarntool.bash")).read()
+        for command in ("info", "verify", "encode", "decode", "rekey", "keygen"):
+            _, out, _ = self.tool(command, "--help")
+            options = re.findall(r"^\s+(?:(-\w),)?(--[\w-]+)", out.decode(), re.M)
+            self.assertTrue(options, command)
+            for short, long in options:
+                with self.subTest(command=command, option=long):
+                    self.assertIn(long, page)
+                    if long != "--help":
+                        self.assertIn(long, completion)
+                    for text in (page, completion) if short else ():
+                        self.assertRegex(text, rf"(?<![\w-]){short}(?![\w-])")
 
     def test_pipes_give_what_files_give(self):
         image = os.urandom((1 << 20) + 13)
