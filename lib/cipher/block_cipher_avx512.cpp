@@ -11,7 +11,8 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 
-#define TARN_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2"), TARN_KERNEL_ATTRIBUTES))
+#define TARN_AVX512 \
+  __attribute__((target("avx512f,avx512bw,avx512vl,avx2"), TARN_KERNEL_ATTRIBUTES))
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12's shift intrinsics for zmm registers pass an undefined vector as the unused merge

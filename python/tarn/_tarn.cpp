@@ -34,7 +34,8 @@ struct Key {
 struct View {
   py::buffer_info info;
   explicit View(const py::buffer& b) : info(b.request()) {
-    if (!PyBuffer_IsContiguous(info.view(), 'C')) throw py::value_error("the data must be contiguous");
+    if (!PyBuffer_IsContiguous(info.view(), 'C'))
+      throw py::value_error("the data must be contiguous");
   }
   const void* data() const { return info.ptr; }
   std::size_t size() const { return static_cast<std::size_t>(info.size * info.itemsize); }
@@ -165,21 +166,24 @@ PYBIND11_MODULE(_tarn, m) {
       if (v.size() >= kReleaseFrom) unlocked.emplace();
       s = tarn_decode_buffer(v.data(), v.size(), &key.key, out, room, &n);
     }
-    return py::make_tuple(static_cast<int>(s), s == TARN_OK ? py::object(Cut(std::move(result), n)) : py::none());
+    return py::make_tuple(static_cast<int>(s),
+                          s == TARN_OK ? py::object(Cut(std::move(result), n)) : py::none());
   });
 
-  m.def("encode_file", [](const py::bytes& src, const py::bytes& dst, const Key& key, py::object progress) {
-    const std::string a = src, b = dst;
-    return FileCall(std::move(progress), [&](tarn_progress_fn fn, void* user) {
-      return tarn_encode_file(a.c_str(), b.c_str(), &key.key, fn, user);
-    });
-  });
-  m.def("decode_file", [](const py::bytes& src, const py::bytes& dst, const Key& key, py::object progress) {
-    const std::string a = src, b = dst;
-    return FileCall(std::move(progress), [&](tarn_progress_fn fn, void* user) {
-      return tarn_decode_file(a.c_str(), b.c_str(), &key.key, fn, user);
-    });
-  });
+  m.def("encode_file",
+        [](const py::bytes& src, const py::bytes& dst, const Key& key, py::object progress) {
+          const std::string a = src, b = dst;
+          return FileCall(std::move(progress), [&](tarn_progress_fn fn, void* user) {
+            return tarn_encode_file(a.c_str(), b.c_str(), &key.key, fn, user);
+          });
+        });
+  m.def("decode_file",
+        [](const py::bytes& src, const py::bytes& dst, const Key& key, py::object progress) {
+          const std::string a = src, b = dst;
+          return FileCall(std::move(progress), [&](tarn_progress_fn fn, void* user) {
+            return tarn_decode_file(a.c_str(), b.c_str(), &key.key, fn, user);
+          });
+        });
   m.def("rekey_file", [](const py::bytes& src, const py::bytes& dst, const Key& old_key,
                          const Key& new_key, py::object progress) {
     const std::string a = src, b = dst;
@@ -187,14 +191,17 @@ PYBIND11_MODULE(_tarn, m) {
       return tarn_rekey_file(a.c_str(), b.c_str(), &old_key.key, &new_key.key, fn, user);
     });
   });
-  m.def("verify_file", [](const py::bytes& path, const Key* key, py::object progress) {
-    const std::string a = path;
-    tarn_info info{};
-    const int s = FileCall(std::move(progress), [&](tarn_progress_fn fn, void* user) {
-      return tarn_verify_file(a.c_str(), key != nullptr ? &key->key : nullptr, &info, fn, user);
-    });
-    return py::make_tuple(s, InfoDict(info));
-  }, py::arg("path"), py::arg("key").none(true), py::arg("progress"));
+  m.def(
+      "verify_file",
+      [](const py::bytes& path, const Key* key, py::object progress) {
+        const std::string a = path;
+        tarn_info info{};
+        const int s = FileCall(std::move(progress), [&](tarn_progress_fn fn, void* user) {
+          return tarn_verify_file(a.c_str(), key != nullptr ? &key->key : nullptr, &info, fn, user);
+        });
+        return py::make_tuple(s, InfoDict(info));
+      },
+      py::arg("path"), py::arg("key").none(true), py::arg("progress"));
 
   py::class_<Encoder>(m, "Encoder")
       .def(py::init([](const Key& key) {
@@ -202,14 +209,17 @@ PYBIND11_MODULE(_tarn, m) {
         (void)tarn_encoder_init(&e->enc, &key.key);
         return e;
       }))
-      .def("update", [](Encoder& e, const py::buffer& data) {
-        const View v(data);
-        char* out = nullptr;
-        py::bytes result = NewBytes(v.size() + 7, &out);
-        std::size_t n = 0;
-        const tarn_status s = tarn_encoder_update(&e.enc, v.data(), v.size(), out, &n);
-        return py::make_tuple(static_cast<int>(s), s == TARN_OK ? py::object(Cut(std::move(result), n)) : py::none());
-      })
+      .def("update",
+           [](Encoder& e, const py::buffer& data) {
+             const View v(data);
+             char* out = nullptr;
+             py::bytes result = NewBytes(v.size() + 7, &out);
+             std::size_t n = 0;
+             const tarn_status s = tarn_encoder_update(&e.enc, v.data(), v.size(), out, &n);
+             return py::make_tuple(static_cast<int>(s), s == TARN_OK
+                                                            ? py::object(Cut(std::move(result), n))
+                                                            : py::none());
+           })
       .def("finish", [](Encoder& e) {
         char tail[8];
         std::uint8_t header[TARN_HEADER_SIZE];
@@ -222,19 +232,24 @@ PYBIND11_MODULE(_tarn, m) {
 
   py::class_<Decoder>(m, "Decoder")
       .def(py::init([](const Key* key) {
-        auto d = std::make_unique<Decoder>();
-        (void)tarn_decoder_init(&d->dec, key != nullptr ? &key->key : nullptr);
-        d->keyed = key != nullptr;
-        return d;
-      }), py::arg("key").none(true))
-      .def("update", [](Decoder& d, const py::buffer& data) {
-        const View v(data);
-        char* out = nullptr;
-        py::bytes result = NewBytes(d.keyed ? v.size() + 7 : 0, &out);
-        std::size_t n = 0;
-        const tarn_status s = tarn_decoder_update(&d.dec, v.data(), v.size(), d.keyed ? out : nullptr, &n);
-        return py::make_tuple(static_cast<int>(s), s == TARN_OK ? py::object(Cut(std::move(result), n)) : py::none());
-      })
+             auto d = std::make_unique<Decoder>();
+             (void)tarn_decoder_init(&d->dec, key != nullptr ? &key->key : nullptr);
+             d->keyed = key != nullptr;
+             return d;
+           }),
+           py::arg("key").none(true))
+      .def("update",
+           [](Decoder& d, const py::buffer& data) {
+             const View v(data);
+             char* out = nullptr;
+             py::bytes result = NewBytes(d.keyed ? v.size() + 7 : 0, &out);
+             std::size_t n = 0;
+             const tarn_status s =
+                 tarn_decoder_update(&d.dec, v.data(), v.size(), d.keyed ? out : nullptr, &n);
+             return py::make_tuple(static_cast<int>(s), s == TARN_OK
+                                                            ? py::object(Cut(std::move(result), n))
+                                                            : py::none());
+           })
       .def("finish", [](Decoder& d) {
         tarn_info info{};
         const tarn_status s = tarn_decoder_finish(&d.dec, &info);
