@@ -90,7 +90,8 @@ void RunChunks(Job* job, bool reports) noexcept {
       job->write_failed = true;
     }
     const std::uint64_t done = job->done.fetch_add(n) + n;
-    if (reports && job->progress.report != nullptr &&
+    // The last chunk may be another worker's: the total is reported once all have ended.
+    if (reports && done < job->size && job->progress.report != nullptr &&
         job->progress.report(job->progress.context, done, job->size)) {
       job->cancelled = true;
     }
@@ -165,6 +166,11 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
   RunChunks(&job, true);
   for (std::thread& helper : helpers) helper.join();
   if (job.cause_taken) platform::SetCause(job.cause);
+  // Every run that went through ends with one report of the whole, an empty one included.
+  if (!job.Stopped() && job.done == size && progress.report != nullptr &&
+      progress.report(progress.context, size, size)) {
+    job.cancelled = true;
+  }
 
   PayloadResult result;
   if (job.no_memory) {

@@ -1,4 +1,5 @@
 // POSIX implementation of the platform seam: files and memory.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -113,22 +114,69 @@ mode_t CurrentUmask() {
   return mask;
 }
 
+// True for the names HiddenName gives.
+bool IsHiddenName(const char* name) {
+  if (std::strncmp(name, ".tarn-", 6) != 0 || std::strlen(name) != 14) return false;
+  for (const char* c = name + 6; *c != '\0'; ++c) {
+    if (!((*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9'))) return false;
+  }
+  return true;
+}
+
+// Removes the hidden files of this tool in `dir` that no run holds any more: what a run killed
+// between giving its output a hidden name and the final one (SIGKILL, a power cut) left
+// behind. A run holds an exclusive lock on its hidden file for as long as the file exists; one
+// that can be locked, belongs to this user and is some seconds old is nobody's.
+void RemoveAbandoned(int dir) {
+  const int listing = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* entries = fdopendir(listing);
+  if (entries == nullptr) {
+    close(listing);
+    return;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  while (const dirent* entry = readdir(entries)) {
+    if (!IsHiddenName(entry->d_name)) continue;
+    const int fd = openat(dir, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held, named;
+    if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == geteuid() &&
+        now.tv_sec - held.st_ctim.tv_sec >= 2 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        fstatat(dir, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_ino == held.st_ino && named.st_dev == held.st_dev) {
+      unlinkat(dir, entry->d_name, 0);
+    }
+    close(fd);
+  }
+  closedir(entries);
+}
+
 std::int64_t Nanoseconds(const timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Follows a chain of symbolic links from `name` to the path a plain create would write.
-// Returns false on a loop or an unreadable link.
+// Follows a chain of symbolic links from `name` to the path a plain create would write, by the
+// rule the kernel applies to protected links (fs.protected_symlinks), whatever the system's
+// setting: in a sticky directory that others may write, a link is followed only when it
+// belongs to this user or to the directory's owner, so that nobody can plant a link there to
+// make this process replace a file of its choice. False (with the cause) on a loop, an
+// unreadable link or such a planted one.
 bool ResolveLinks(std::string name, std::string* resolved) {
   for (int depth = 0; depth < 40; ++depth) {
-    struct stat st;
+    struct stat st, dir;
     if (lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
       *resolved = name;
       return true;
     }
+    if (stat(DirName(name).c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) &&
+        (dir.st_mode & S_IWOTH) && st.st_uid != geteuid() && st.st_uid != dir.st_uid) {
+      return Refused("another user's symbolic link in a sticky directory");
+    }
     char target[PATH_MAX + 1];
     const ssize_t n = readlink(name.c_str(), target, PATH_MAX);
-    if (n < 0) return false;
+    if (n < 0) return Failed();
     target[n] = '\0';
     if (target[0] == '/') {
       name = target;
@@ -136,7 +184,7 @@ bool ResolveLinks(std::string name, std::string* resolved) {
       name = DirName(name) + "/" + target;
     }
   }
-  return false;
+  return Failed(ELOOP);
 }
 
 }  // namespace
@@ -267,7 +315,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
   Discard();
   std::string final_name;
   if (name.empty()) return Failed(ENOENT);
-  if (!ResolveLinks(name, &final_name)) return Failed(ELOOP);
+  if (!ResolveLinks(name, &final_name)) return false;
   std::string leaf = BaseName(final_name);
   if (leaf.empty() || leaf == "." || leaf == "..") return Failed(EISDIR);
   // Everything from here on happens relative to this one handle of the directory, so that a
@@ -279,6 +327,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
   if (dir < 0) return Failed();
   dir_ = dir;
   leaf_ = leaf;
+  RemoveAbandoned(dir);
 
   struct stat st, dst;
   if (fstat(dir, &dst) != 0) return Discard(), Failed();
@@ -330,6 +379,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
       const std::string temp = HiddenName();
       fd = openat(dir, temp.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
       if (fd >= 0) {
+        (void)flock(fd, LOCK_EX | LOCK_NB);  // held while the name exists: see RemoveAbandoned
         temp_ = temp;
         slot_ = RegisterPending(dir, temp);
         if (!replaces_) mode_ = 0666 & ~CurrentUmask();
@@ -356,7 +406,9 @@ bool OutputFile::Commit() {
       // A new name taken in one step.
     } else {
       if (temp_.empty()) {
-        // The name exists: link under a hidden name first, then rename over it.
+        // The name exists: link under a hidden name first, then rename over it. The lock
+        // tells later runs that the hidden name is still this run's.
+        (void)flock(fd, LOCK_EX | LOCK_NB);
         for (int attempt = 0; attempt < 100 && temp_.empty(); ++attempt) {
           const std::string temp = HiddenName();
           if (LinkUnnamed(fd, dir, temp)) {

@@ -79,6 +79,9 @@ std::string SystemErrorText(int code);
 // first line ending, so that a writer that keeps its end open is not waited for.
 bool ReadDescriptor(int fd, std::string* text, std::size_t limit);
 
+// True when both names exist and denote the same file (through links too).
+bool SameExistingFile(const std::string& a, const std::string& b);
+
 // What ReadSmallFile found.
 struct SmallFile {
   bool ok = false;

@@ -197,6 +197,12 @@ bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
   return ReadUpTo(fd, text, limit, stream, &too_large);
 }
 
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  struct stat x, y;
+  return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
 SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit) {
   SmallFile result;
   text->clear();

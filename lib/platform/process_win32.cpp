@@ -159,6 +159,23 @@ bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
   }
 }
 
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION info[2];
+  const std::string* names[2] = {&a, &b};
+  for (int i = 0; i < 2; ++i) {
+    const HANDLE file = CreateFileA(names[i]->c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool got = GetFileInformationByHandle(file, &info[i]) != 0;
+    CloseHandle(file);
+    if (!got) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+         info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit) {
   SmallFile result;
   text->clear();

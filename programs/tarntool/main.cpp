@@ -14,6 +14,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,8 +41,35 @@ struct Options {
   unsigned jobs = 0;
 };
 
+// A name as a terminal may show it: as it is, or, when it holds control or escape bytes, quoted
+// as `ls` does ('a'$'\n''b'), so that no byte of a name moves the cursor or changes colours.
+std::string Shown(const std::string& name) {
+  const bool plain = std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  if (plain) return name;
+  std::string shown = "'";
+  for (const char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b == '\n') {
+      shown += "'$'\\n''";
+    } else if (b == '\t') {
+      shown += "'$'\\t''";
+    } else if (b < 0x20 || b == 0x7F) {
+      char escape[16];
+      (void)std::snprintf(escape, sizeof escape, "'$'\\%03o''", b);
+      shown += escape;
+    } else if (c == '\'') {
+      shown += "'\\''";
+    } else {
+      shown += c;
+    }
+  }
+  return shown + "'";
+}
+
 void Message(const std::string& name, const std::string& reason) {
-  tarn::platform::WriteStderr("tarntool: " + name + ": " + reason + "\n");
+  tarn::platform::WriteStderr("tarntool: " + Shown(name) + ": " + reason + "\n");
 }
 
 // The first failure to write the standard output: the run then ends with status 2.
@@ -234,7 +262,13 @@ int CheckFiles(const Options& options, const tarn_key* key) {
     }
   };
   std::vector<std::thread> threads;
-  for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
+  for (unsigned t = 1; t < jobs; ++t) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the files go to those there are
+    }
+  }
   work();
   for (std::thread& t : threads) t.join();
 
@@ -254,10 +288,10 @@ int CheckFiles(const Options& options, const tarn_key* key) {
     // Quiet: nothing for a file that is fine, still a line for one that is not.
     if (options.quiet && c.status == TARN_OK) continue;
     if (options.quiet) {
-      Out(options.files[i] + ": " + Describe(c, key != nullptr) + "\n");
+      Out(Shown(options.files[i]) + ": " + Describe(c, key != nullptr) + "\n");
       continue;
     }
-    std::string text = options.files[i] + ": " + Describe(c, key != nullptr) + "\n";
+    std::string text = Shown(options.files[i]) + ": " + Describe(c, key != nullptr) + "\n";
     if (key == nullptr && c.status != TARN_NOT_A_CONTAINER) {
       char details[256];
       (void)std::snprintf(details, sizeof details,
@@ -340,6 +374,14 @@ tarn_status TransformStream(const std::string& command, const Options& options, 
 
 int Transform(const std::string& command, const Options& options) {
   if (!StdioUsable(options)) return kExitTrouble;
+  // Writing over a key file would lose the only copy of the key.
+  for (const std::string& key_file : {options.key.file, options.new_key.file}) {
+    if (!key_file.empty() && !IsStdio(options.output) &&
+        tarn::platform::SameExistingFile(key_file, options.output)) {
+      Message(options.output, "can't create output file: is the key file");
+      return kExitTrouble;
+    }
+  }
   tarn_key key{}, new_key{};
   if (!LoadKeyOrSay(options.key, &key)) return kExitTrouble;
   if (command == "rekey" && !LoadKeyOrSay(options.new_key, &new_key)) {
@@ -372,7 +414,7 @@ int Transform(const std::string& command, const Options& options) {
   if (status != TARN_OK) return Failed(status, input, options.output);
   if (IsStdio(options.output)) return kExitOk;  // the standard output carries the data alone
   const char* done = command == "encode" ? "encoded" : command == "decode" ? "decoded" : "re-keyed";
-  if (!options.quiet) Out(options.output + ": " + done + " from " + input + "\n");
+  if (!options.quiet) Out(Shown(options.output) + ": " + done + " from " + Shown(input) + "\n");
   return kExitOk;
 }
 
@@ -401,7 +443,7 @@ int Keygen(const Options& options) {
                                               : tarn::platform::ErrorText(cause.system_error)));
     return kExitTrouble;
   }
-  if (!options.quiet) Out(options.output + ": new key written\n");
+  if (!options.quiet) Out(Shown(options.output) + ": new key written\n");
   return kExitOk;
 }
 

@@ -12,6 +12,7 @@ starts it with an exact command line as Windows programs are started.
 import json
 import os
 import resource
+import shutil
 import signal
 import stat
 import subprocess
@@ -514,6 +515,51 @@ class FaultTest(CliCase):
                 self.assertEqual(proc.wait(timeout=60), -sig)
                 self.assertEqual(sorted(os.listdir(self.dir)), ["huge.bin", "out.cnt"])
                 self.assertEqual(self.read("out.cnt"), b"precious")
+
+    @posix_only
+    def test_a_kill_while_replacing_leaves_nothing_for_long(self):
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        self.write("img.bin", os.urandom(5000))
+        self.write("out.cnt", b"precious")
+        # The rename over the existing output held back, so that a kill lands in the window
+        # between the hidden name and the real one.
+        proc = subprocess.Popen(["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                 "inject=renameat,renameat2:delay_enter=3s", TARN, "/C", "img.bin",
+                                 "out.cnt", KEY], cwd=self.dir, stdout=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not self.leftovers() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        with open(f"/proc/{proc.pid}/task/{proc.pid}/children") as f:
+            tool = int(f.read().split()[0])
+        os.kill(tool, signal.SIGKILL)
+        proc.wait(timeout=60)
+        self.assertEqual(len(self.leftovers()), 1)  # what no signal handler can remove
+        self.assertEqual(self.read("out.cnt"), b"precious")
+        time.sleep(2.2)  # a hidden file is judged abandoned once it is some seconds old
+        self.assertRun(["/C", "img.bin", "other.cnt", KEY], 0, ENCODED)  # any later run there
+        self.assertEqual(self.leftovers(), [])
+        self.assertEqual(self.read("out.cnt"), b"precious")
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root, whom a planted link would fool")
+    def test_a_link_planted_in_a_sticky_directory_is_not_followed(self):
+        self.write("img.bin", os.urandom(100))
+        victim = self.write("root-owned", b"root's own")
+        os.mkdir(self.path("shared"))
+        os.chmod(self.path("shared"), 0o1777)
+        for owner, followed in ((65534, False), (0, True)):  # nobody's link; root's own
+            with self.subTest(owner=owner):
+                link = self.path("shared/out.cnt")
+                os.symlink(victim, link)
+                os.lchown(link, owner, owner)
+                rc, out, _ = self.run_tarn("/C", "img.bin", "shared/out.cnt", KEY)
+                if followed:
+                    self.assertEqual((rc, out), (0, BANNER + ENCODED))
+                    self.assertEqual(len(self.read("root-owned")), 152)
+                else:
+                    self.assertEqual((rc, out), (1, BANNER + lines("Error: can't create output file!")))
+                    self.assertEqual(self.read("root-owned"), b"root's own")
+                os.remove(link)
 
     def test_a_signal_ignored_at_start_stays_ignored(self):
         with open(self.path("in.bin"), "wb") as f:

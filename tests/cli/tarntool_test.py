@@ -7,6 +7,9 @@ Usage: tarntool_test.py PATH_TO_TARNTOOL PATH_TO_TARN [unittest options]
 import json
 import os
 import pty
+import resource
+import shutil
+import tempfile
 import re
 import stat
 import subprocess
@@ -195,6 +198,8 @@ class TarntoolTest(ToolCase):
              "nodir/out: can't create output file: No such file or directory", 2),
             (["encode", "--key-file", "key.hex", "-o", "dir", "img.bin"],
              "dir: can't create output file: Is a directory", 2),
+            (["encode", "--key-file", "key.hex", "-o", "key.hex", "img.bin"],
+             "key.hex: can't create output file: is the key file", 2),
             (["keygen", "-o", "nodir/new.hex"],
              "nodir/new.hex: cannot create the key file: No such file or directory", 2),
             (["keygen", "-o", "key.hex"],
@@ -203,14 +208,42 @@ class TarntoolTest(ToolCase):
             (["-V"], "unknown option '-V'", 2),
             (["info", "--bogus", "x"], "unknown option '--bogus'", 2),
         ]
+        key = self.read("key.hex")
         for args, line, status in cases:
             with self.subTest(args=args):
                 rc, _, err = self.tool(*args)
+                self.assertEqual(self.read("key.hex"), key)
                 self.assertEqual(rc, status)
                 self.assertEqual(err.decode().splitlines()[0], "tarntool: " + line)
                 if line.startswith("unknown"):
                     self.assertEqual(err.decode().splitlines()[1],
                                      "Try 'tarntool --help' for more information.")
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to run a check as another user")
+    def test_checks_go_on_with_fewer_threads_than_asked_for(self):
+        # As another user, allowed one process: no thread can be started beside the main one.
+        shared = tempfile.mkdtemp(prefix="tarntool-nproc-")
+        try:
+            os.chmod(shared, 0o755)
+            subprocess.run(["cp", TOOL, shared], check=True)
+            os.chmod(os.path.join(shared, "tarntool"), 0o755)
+            self.write("img.bin", os.urandom(3000))
+            with open(os.path.join(shared, "a.cnt"), "wb") as f:
+                f.write(self.tarn("/C", "img.bin", "a.cnt"))
+            os.chmod(os.path.join(shared, "a.cnt"), 0o644)
+
+            def limited():
+                os.setgid(65534)
+                os.setuid(65534)
+                resource.setrlimit(resource.RLIMIT_NPROC, (1, 1))
+
+            proc = subprocess.run([os.path.join(shared, "tarntool"), "info", "-j", "4", "--json",
+                                   "a.cnt", "a.cnt", "a.cnt"], cwd=shared, capture_output=True,
+                                  preexec_fn=limited, timeout=60)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            self.assertEqual([r["verdict"] for r in json.loads(proc.stdout)], ["ok"] * 3)
+        finally:
+            shutil.rmtree(shared)
 
     def test_quiet_json_and_a_failing_standard_output(self):
         self.write("img.bin", os.urandom(5000))
