@@ -199,7 +199,8 @@ tarn_status tarn_encode_buffer(const void* image, size_t size, const tarn_key* k
   tarn_status status = tarn_encoder_init(&enc, key);
   if (status == TARN_OK) status = tarn_encoder_update(&enc, in, size, payload, &blocks);
   if (status == TARN_OK) status = tarn_encoder_finish(&enc, payload + blocks, &tail, out);
-  return status;  // a failed object has wiped its key
+  platform::WipeStackBelow();  // the kernels' spills of the key words
+  return status;               // a failed object has wiped its key
 }
 
 tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_key* key, void* image,
@@ -233,6 +234,7 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
   }
   if (status == TARN_OK) status = tarn_decoder_update(&dec, in, size - head, out, &written);
   if (status == TARN_OK) status = tarn_decoder_finish(&dec, nullptr);
+  platform::WipeStackBelow();  // the kernels' spills of the key words
   if (status != TARN_OK) {
     platform::WipeMemory(out, n);
     return status;

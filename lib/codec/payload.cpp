@@ -5,7 +5,6 @@
 #include <limits>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -55,6 +54,12 @@ struct Job {
 
 // Takes the next chunk not yet taken until there are none, so that a worker that starts late
 // or runs slowly leaves the others more. The worker that `reports` runs on the calling thread.
+void RunChunks(Job* job, bool reports) noexcept;
+
+void RunHelper(void* job) {
+  RunChunks(static_cast<Job*>(job), false);
+}
+
 void RunChunks(Job* job, bool reports) noexcept {
   std::unique_ptr<unsigned char[]> buffer;
   try {
@@ -153,18 +158,15 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
   platform::AdviseSequential(in.file);
 
   const unsigned workers = WorkersFor(size);
-  std::vector<std::thread> helpers;
-  helpers.reserve(workers);
+  platform::SecretThread helpers[kMaxWorkers - 1];
   for (unsigned w = 1; w < workers; ++w) {
-    try {
-      helpers.emplace_back(RunChunks, &job, false);
-      platform::StartOnAnotherProcessor(helpers.back());
-    } catch (const std::system_error&) {
-      break;  // no thread to be had: the chunks go to those there are
-    }
+    // No thread to be had: the chunks go to those there are.
+    if (!helpers[w - 1].Start(RunHelper, &job)) break;
   }
   RunChunks(&job, true);
-  for (std::thread& helper : helpers) helper.join();
+  for (platform::SecretThread& helper : helpers) helper.Join();
+  // The kernels spilled key words on this thread's stack too.
+  platform::WipeStackBelow();
   if (job.cause_taken) platform::SetCause(job.cause);
   // Every run that went through ends with one report of the whole, an empty one included.
   if (!job.Stopped() && job.done == size && progress.report != nullptr &&

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <thread>
 
 namespace tarn::platform {
 
@@ -39,12 +38,34 @@ std::string ErrorText(int system_error);
 // True on an ARM64 processor whose system reports the CRC32 instructions.
 bool CpuHasArmCrc32();
 
-// Asks the system to run `thread`, just started by the calling thread, on a processor other
-// than the caller's, among those the caller may use, for the rest of its life. Some systems
-// queue a new thread behind its maker on the maker's processor while another one idles, until
-// the maker blocks or the next balancing tick moves it: milliseconds, as long as a small image
-// takes. Nothing is asked where the caller may use only one processor, nor on Windows.
-void StartOnAnotherProcessor(std::thread& thread);
+// A thread for work on secrets (the kernels spill key words to their stacks). On POSIX its
+// stack is memory of its own, locked out of swap, excluded from core dumps and wiped when the
+// thread has ended; elsewhere the thread wipes the deepest part of its stack before it ends.
+// It is asked onto a processor other than its maker's, among those the maker may use: some
+// systems queue a new thread behind its maker while another processor idles, until the maker
+// blocks or the next balancing tick moves it (milliseconds, as long as a small image takes).
+// Not copyable; the destructor joins.
+class SecretThread {
+ public:
+  SecretThread() = default;
+  ~SecretThread() { Join(); }
+  SecretThread(const SecretThread&) = delete;
+  SecretThread& operator=(const SecretThread&) = delete;
+
+  // Runs fn(arg) on the new thread; false (nothing started) when no thread can be had.
+  bool Start(void (*fn)(void*), void* arg);
+  // Waits for the thread to end, then wipes and frees its stack. Safe to call more than once.
+  void Join();
+
+ private:
+  void* thread_ = nullptr;  // the system's thread, owned
+  void* stack_ = nullptr;
+  std::size_t stack_size_ = 0;
+};
+
+// Overwrites the 64 KiB of the calling thread's stack below the caller's frame, where the
+// kernels that worked on secrets for it left their spills.
+void WipeStackBelow();
 
 // --- Memory --------------------------------------------------------------------------------
 

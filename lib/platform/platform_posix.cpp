@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "platform/platform.h"
 #include "platform/posix_common.h"
@@ -502,17 +503,86 @@ bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t o
   return true;
 }
 
-void StartOnAnotherProcessor(std::thread& thread) {
+namespace {
+
+constexpr std::size_t kSecretStack = std::size_t{1} << 20;
+
+struct SecretStart {
+  void (*fn)(void*);
+  void* arg;
+};
+
+void* RunSecret(void* start) {
+  const SecretStart s = *static_cast<SecretStart*>(start);
+  delete static_cast<SecretStart*>(start);
+  s.fn(s.arg);
+  return nullptr;
+}
+
+// Pins `thread` to the processors its maker may use, less the maker's own.
+void AwayFromMaker(pthread_t thread) {
 #if defined(__linux__)
   cpu_set_t allowed;
   if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) return;
   const int here = sched_getcpu();
   if (here < 0 || here >= CPU_SETSIZE || !CPU_ISSET(here, &allowed)) return;
   CPU_CLR(here, &allowed);
-  pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
+  pthread_setaffinity_np(thread, sizeof allowed, &allowed);
 #else
   (void)thread;
 #endif
+}
+
+}  // namespace
+
+bool SecretThread::Start(void (*fn)(void*), void* arg) {
+  Join();
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  // The stack with a guard page below it.
+  void* area = mmap(nullptr, kSecretStack + page, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (area == MAP_FAILED) return false;
+  (void)mprotect(area, page, PROT_NONE);
+  void* stack = static_cast<char*>(area) + page;
+  ProtectSecret(stack, kSecretStack);
+  pthread_attr_t attributes;
+  pthread_t thread;
+  auto* start = new (std::nothrow) SecretStart{fn, arg};
+  bool started = start != nullptr && pthread_attr_init(&attributes) == 0;
+  if (started) {
+    started = pthread_attr_setstack(&attributes, stack, kSecretStack) == 0 &&
+              pthread_create(&thread, &attributes, RunSecret, start) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (!started) {
+    delete start;
+    munmap(area, kSecretStack + page);
+    return false;
+  }
+  AwayFromMaker(thread);
+  thread_ = new pthread_t(thread);
+  stack_ = area;
+  stack_size_ = kSecretStack + page;
+  return true;
+}
+
+void SecretThread::Join() {
+  if (thread_ == nullptr) return;
+  auto* thread = static_cast<pthread_t*>(thread_);
+  pthread_join(*thread, nullptr);
+  delete thread;
+  thread_ = nullptr;
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  explicit_bzero(static_cast<char*>(stack_) + page, stack_size_ - page);
+  munlock(static_cast<char*>(stack_) + page, stack_size_ - page);
+  munmap(stack_, stack_size_);
+  stack_ = nullptr;
+}
+
+__attribute__((noinline)) void WipeStackBelow() {
+  unsigned char area[64 << 10];
+  explicit_bzero(area, sizeof area);
+  __asm__ volatile("" : : "r"(area) : "memory");
 }
 
 void AdviseSequential(FileHandle file) {

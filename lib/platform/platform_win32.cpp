@@ -6,6 +6,7 @@
 #include <winternl.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/platform.h"
@@ -359,7 +360,48 @@ bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t o
 
 // Nothing is asked: the delay this works around was seen on Linux only, and could not be
 // measured under the Windows emulation available here.
-void StartOnAnotherProcessor(std::thread&) {}
+namespace {
+
+struct SecretStart {
+  void (*fn)(void*);
+  void* arg;
+};
+
+DWORD WINAPI RunSecret(void* start) {
+  const SecretStart s = *static_cast<SecretStart*>(start);
+  delete static_cast<SecretStart*>(start);
+  s.fn(s.arg);
+  WipeStackBelow();  // the system owns this stack: what the work left on it goes at least
+  return 0;
+}
+
+}  // namespace
+
+bool SecretThread::Start(void (*fn)(void*), void* arg) {
+  Join();
+  auto* start = new (std::nothrow) SecretStart{fn, arg};
+  if (start == nullptr) return false;
+  const HANDLE thread = CreateThread(nullptr, 0, RunSecret, start, 0, nullptr);
+  if (thread == nullptr) {
+    delete start;
+    return false;
+  }
+  thread_ = thread;
+  return true;
+}
+
+void SecretThread::Join() {
+  if (thread_ == nullptr) return;
+  WaitForSingleObject(static_cast<HANDLE>(thread_), INFINITE);
+  CloseHandle(static_cast<HANDLE>(thread_));
+  thread_ = nullptr;
+}
+
+__attribute__((noinline)) void WipeStackBelow() {
+  unsigned char area[64 << 10];
+  SecureZeroMemory(area, sizeof area);
+  __asm__ volatile("" : : "r"(area) : "memory");
+}
 
 void AdviseSequential(FileHandle) {}  // asked for when the file is opened
 

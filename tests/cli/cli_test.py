@@ -541,6 +541,30 @@ class FaultTest(CliCase):
         self.assertEqual(self.leftovers(), [])
         self.assertEqual(self.read("out.cnt"), b"precious")
 
+    @unittest.skipUnless(shutil.which("gdb"), "gdb is not installed")
+    def test_no_key_word_is_left_in_a_core_after_the_payload(self):
+        # A core taken as the output is about to be published: the workers' stacks, the
+        # caller's and the vector registers must no longer hold the key words. Key words that
+        # repeat (a broadcast vector) or follow each other (the key itself) would show them.
+        key = "A5A5A5A5C3C3C3C35A5A5A5A3C3C3C3C"
+        patterns = [bytes.fromhex("a5a5a5a5") * 4, bytes.fromhex("c3c3c3c3") * 4,
+                    bytes.fromhex("a5a5a5a5c3c3c3c3"), bytes.fromhex("3c3c3c3c5a5a5a5a")]
+        with open(self.path("img.bin"), "wb") as f:
+            f.truncate(8 << 20)  # two workers
+        for masked in ("", "avx512", "avx2", "avx2,sse2,neon,vector"):
+            with self.subTest(masked=masked):
+                core = self.path("core")
+                subprocess.run(["gdb", "-q", "-batch", "-ex", "break tarn::codec::Publish", "-ex",
+                                "run", "-ex", f"gcore {core}", "-ex", "kill", "--args", TARN,
+                                "/C", "img.bin", "out.cnt", key], cwd=self.dir, timeout=300,
+                               env=dict(os.environ, TARN_DISABLE_SIMD=masked),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                with open(core, "rb") as f:
+                    data = f.read()
+                os.remove(core)
+                self.assertGreater(len(data), 1 << 20)  # a core was taken
+                self.assertEqual([data.count(p) for p in patterns], [0] * len(patterns))
+
     @unittest.skipUnless(os.geteuid() == 0, "needs root, whom a planted link would fool")
     def test_a_link_planted_in_a_sticky_directory_is_not_followed(self):
         self.write("img.bin", os.urandom(100))
