@@ -29,10 +29,7 @@ tarn_status PassStatus(const Files& files, const PayloadResult& payload) {
   }
   // A failed read or an input that changed while it was read: the bytes are not the input.
   if (payload.status == PayloadStatus::kReadFailed) return TARN_READ_FAILED;
-  if (!files.input.Unchanged()) {
-    platform::SetCause({0, "changed while it was read"});
-    return TARN_READ_FAILED;
-  }
+  if (!files.input.Unchanged()) return TARN_READ_FAILED;  // with its cause
   return TARN_OK;
 }
 

@@ -108,19 +108,25 @@ class InputFile {
 
   // Opens a regular file or a block device and measures it. False when it cannot be opened or
   // measured, is another kind of file (directory, FIFO, character device, socket), or is held
-  // by a writer.
+  // by a writer. On Linux a regular file also gets a read lease where the system grants one
+  // and the process does not die of the signal that announces its break (SIGIO ignored or
+  // handled, as the programs arrange): granted only while nobody has the file open for
+  // writing, a writable shared mapping included, which is then refused; broken when someone
+  // opens it for writing later, which Unchanged then reports. A block device is opened
+  // exclusively, which a mounted one refuses.
   bool Open(const std::string& name);
   FileHandle handle() const { return handle_; }
   // The size measured when the file was opened.
   std::uint64_t size() const { return stamp_.size; }
-  // True when the file still has the size and times it had when it was opened, so that the
-  // bytes read are the bytes that were measured.
+  // True when the file still has the size and times it had when it was opened, and its lease
+  // (where it has one) was not broken, so that the bytes read are the bytes that were measured.
   bool Unchanged() const;
   void Close();
 
  private:
   FileHandle handle_ = kNoFile;
   FileStamp stamp_;
+  bool leased_ = false;  // a read lease stands guard against writers (Linux)
 };
 
 // An output file under construction. It is written without a name the user could see (an

@@ -297,6 +297,30 @@ bool InputFile::Open(const std::string& name) {
     close(fd);
     return code == EWOULDBLOCK ? Refused("held by a writer") : Failed(code);
   }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
+    // A mounted file system writes its device as it likes: an exclusive open refuses it.
+    const int exclusive = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_EXCL);
+    if (exclusive < 0) {
+      const int code = errno;
+      close(fd);
+      return code == EBUSY ? Refused("a device in use (mounted)") : Failed(code);
+    }
+    close(exclusive);
+  }
+#ifdef __linux__
+  // The lease's break is announced with SIGIO, whose default ends the process: taken only
+  // where that signal is ignored or handled.
+  struct sigaction io = {};
+  if (S_ISREG(st.st_mode) && sigaction(SIGIO, nullptr, &io) == 0 && io.sa_handler != SIG_DFL) {
+    if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+      leased_ = true;
+    } else if (errno == EAGAIN) {
+      close(fd);
+      return Refused("open for writing elsewhere");
+    }
+  }
+#endif
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   handle_ = fd;
   return true;
@@ -304,12 +328,20 @@ bool InputFile::Open(const std::string& name) {
 
 bool InputFile::Unchanged() const {
   FileStamp now;
-  return handle_ != kNoFile && StampOf(static_cast<int>(handle_), &now) && now == stamp_;
+  if (handle_ == kNoFile || !StampOf(static_cast<int>(handle_), &now)) return false;
+  if (now != stamp_) return Refused("changed while it was read");
+#ifdef __linux__
+  if (leased_ && fcntl(static_cast<int>(handle_), F_GETLEASE) != F_RDLCK) {
+    return Refused("opened for writing while it was read");
+  }
+#endif
+  return true;
 }
 
 void InputFile::Close() {
-  if (handle_ != kNoFile) close(static_cast<int>(handle_));
+  if (handle_ != kNoFile) close(static_cast<int>(handle_));  // the lease goes with it
   handle_ = kNoFile;
+  leased_ = false;
 }
 
 bool OutputFile::Create(const std::string& name, FileHandle input) {

@@ -73,6 +73,8 @@ void StartProcess(int argc, char** argv, bool key_is_last_argument) {
   (void)std::setlocale(LC_MONETARY, "");
   (void)signal(SIGPIPE, SIG_IGN);
   (void)signal(SIGXFSZ, SIG_IGN);
+  // The break of an input's read lease is announced with SIGIO; the run sees it at the end.
+  (void)signal(SIGIO, SIG_IGN);
   struct sigaction action = {};
   action.sa_handler = OnTerminatingSignal;
   sigemptyset(&action.sa_mask);

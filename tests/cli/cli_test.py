@@ -541,6 +541,31 @@ class FaultTest(CliCase):
         self.assertEqual(self.leftovers(), [])
         self.assertEqual(self.read("out.cnt"), b"precious")
 
+    def test_writers_the_clock_cannot_see(self):
+        import mmap
+        image = os.urandom(300000)
+        self.write("img.bin", image)
+        self.write("out.cnt", b"precious")
+        # A shared writable mapping, dirtied before the run: the file's times say nothing.
+        with open(self.path("img.bin"), "r+b") as f:
+            mapping = mmap.mmap(f.fileno(), 0)
+        mapping[0] = mapping[0]
+        self.assertRun(["/C", "img.bin", "out.cnt", KEY], 1, lines("Error: can't open input file!"))
+        mapping.close()
+        # A writer that opens the input while it is read.
+        with open(self.path("huge.bin"), "wb") as f:
+            f.truncate(self.LARGE)
+        proc = subprocess.Popen([*LAUNCH, TARN, "/C", "huge.bin", "out.cnt", KEY], cwd=self.dir,
+                                stdout=subprocess.PIPE)
+        self.wait_until_writing(proc)
+        with self.assertRaises(BlockingIOError):  # the lease holds it off, and breaks
+            os.open(self.path("huge.bin"), os.O_WRONLY | os.O_NONBLOCK)
+        out, _ = proc.communicate(timeout=120)
+        self.assertEqual((proc.returncode, out[-len(b"Error: can't read input file!\r\n"):]),
+                         (1, b"Error: can't read input file!\r\n"))
+        self.assertEqual(self.read("out.cnt"), b"precious")
+        self.assertEqual(self.leftovers(), [])
+
     @unittest.skipUnless(shutil.which("gdb"), "gdb is not installed")
     def test_no_key_word_is_left_in_a_core_after_the_payload(self):
         # A core taken as the output is about to be published: the workers' stacks, the
