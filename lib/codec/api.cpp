@@ -212,7 +212,9 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
   const auto* in = static_cast<const unsigned char*>(container);
   auto* out = static_cast<unsigned char*>(image);
   const container::Header header = container::Parse(in, size);
-  const std::size_t n = codec::CheckHeader(header, size) == TARN_OK ? header.plainSize : 0;
+  // A header that fails its checks is the verdict: nothing is deciphered, nothing written.
+  if (const tarn_status fields = codec::CheckHeader(header, size); fields != TARN_OK) return fields;
+  const std::size_t n = header.plainSize;  // and the payload is exactly that long
   tarn_decoder dec;
   size_t written = 0;
   if (capacity < n) {
@@ -222,6 +224,9 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
     const tarn_status payload = tarn_decoder_finish(&dec, nullptr);
     return payload != TARN_OK ? payload : TARN_TOO_LARGE;
   }
+  // An empty image may come with no memory for it at all.
+  unsigned char nowhere[8];
+  if (out == nullptr) out = nowhere;
   tarn_status status = tarn_decoder_init(&dec, key);
   const std::size_t head = size < container::kHeaderSize ? size : container::kHeaderSize;
   if (status == TARN_OK) status = tarn_decoder_update(&dec, in, head, out, &written);

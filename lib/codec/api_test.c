@@ -139,6 +139,8 @@ static void Statuses(const tarn_key* key) {
         TARN_IMAGE_MISMATCH);
   CHECK(tarn_decode_buffer(container, size - 1, key, image, sizeof image, &out_size) ==
         TARN_WRONG_SIZE);
+  /* A container cut short is judged by its header alone: no byte reaches a buffer with no room. */
+  CHECK(tarn_decode_buffer(container, size - 1, key, NULL, 0, &out_size) == TARN_WRONG_SIZE);
   memcpy(damaged, container, size);
   damaged[size - 1] ^= 1;
   CHECK(tarn_decode_buffer(damaged, size, key, image, sizeof image, &out_size) ==

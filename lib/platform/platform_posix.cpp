@@ -228,7 +228,7 @@ bool CpuHasArmCrc32() {
 }
 
 void WipeMemory(void* bytes, std::size_t n) {
-  explicit_bzero(bytes, n);
+  if (n != 0) explicit_bzero(bytes, n);
 }
 
 void RemovePendingOutputs() {

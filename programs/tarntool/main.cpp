@@ -197,7 +197,7 @@ struct Checked {
 
 // A field of the header as JSON, or null when the file does not hold it: a file that is not a
 // container has none, and one cut short lacks the words past its end.
-nlohmann::json Field(const Checked& c, std::size_t word, nlohmann::json value) {
+nlohmann::json Field(const Checked& c, std::size_t word, const nlohmann::json& value) {
   const bool container = c.status != TARN_NOT_A_CONTAINER && c.status != TARN_CANT_OPEN_INPUT &&
                          c.status != TARN_READ_FAILED;
   return container && c.info.container_size >= 4 * (word + 1) ? value : nullptr;
