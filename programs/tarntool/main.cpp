@@ -472,7 +472,7 @@ std::string UsageText(const CLI::ParseError& e) {
                            "The following arguments were not expected: "}) {
     if (what.rfind(lead, 0) == 0) {
       std::string first = what.substr(std::string(lead).size());
-      first = first.substr(0, first.find(' '));
+      first.resize(std::min(first.size(), first.find(' ')));
       return (first.size() > 1 && first[0] == '-' ? "unknown option '" : "unexpected argument '") +
              first + "'";
     }
