@@ -613,6 +613,32 @@ class FaultTest(CliCase):
                     self.assertEqual(self.read("root-owned"), b"root's own")
                 os.remove(link)
 
+    @posix_only
+    def test_a_signal_during_the_commit_leaves_the_new_output(self):
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        image = os.urandom(5000)
+        self.write("img.bin", image)
+        self.write("out.cnt", b"precious")
+        # The directory's sync, the commit's last step, held back while TERM arrives.
+        proc = subprocess.Popen(["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                 "inject=fsync:delay_enter=2s", TARN, "/C", "img.bin", "out.cnt",
+                                 KEY], cwd=self.dir, stdout=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while self.read("out.cnt") == b"precious" and time.monotonic() < deadline:
+            time.sleep(0.01)  # the new output has its name: the sync is running
+        with open(f"/proc/{proc.pid}/task/{proc.pid}/children") as f:
+            tool = int(f.read().split()[0])
+        os.kill(tool, signal.SIGTERM)
+        out, _ = proc.communicate(timeout=60)
+        # 128+TERM, no "Successfully.", and the new output whole: never a mixture or nothing.
+        self.assertEqual(proc.returncode, -signal.SIGTERM)  # strace ends as its tracee did
+        self.assertNotIn(b"Successfully.", out)
+        self.assertEqual(len(self.read("out.cnt")), 52 + len(image))
+        self.assertRun(["/D", "out.cnt", "back.bin", KEY], 0, DECODED)
+        self.assertEqual(self.read("back.bin"), image)
+        self.assertEqual(self.leftovers(), [])
+
     def test_a_signal_ignored_at_start_stays_ignored(self):
         with open(self.path("in.bin"), "wb") as f:
             f.truncate(1 << 30)
