@@ -51,8 +51,8 @@ typedef struct tarn_key {
   uint32_t words[4];
 } tarn_key;
 
-/* Each status but TARN_OK, TARN_NO_MEMORY, TARN_CANCELLED and TARN_INVALID_ARGUMENT is one of
- * the console program's verdicts; tarn_status_string gives a short text for each. */
+/* Each status but TARN_OK, TARN_NO_MEMORY, TARN_CANCELLED, TARN_INVALID_ARGUMENT and
+ * TARN_INTERNAL_ERROR is one of the console program's verdicts; tarn_status_string gives a short text for each. */
 typedef enum tarn_status {
   TARN_OK = 0,
   TARN_NOT_A_CONTAINER,    /* the magic words are not there ("unknown magic") */
@@ -70,8 +70,9 @@ typedef enum tarn_status {
   TARN_READ_FAILED,        /* a read failed, or the input changed while it was read */
   TARN_WRITE_FAILED,       /* a write or the final sync failed (disk full, size limit) */
   TARN_NO_MEMORY,
-  TARN_CANCELLED,       /* the progress callback asked to stop */
-  TARN_INVALID_ARGUMENT /* a NULL pointer where one is needed */
+  TARN_CANCELLED,        /* the progress callback asked to stop */
+  TARN_INVALID_ARGUMENT, /* a NULL pointer where one is needed */
+  TARN_INTERNAL_ERROR    /* a fault of the library itself: please report it */
 } tarn_status;
 
 /* What a container says about itself and what was checked. */

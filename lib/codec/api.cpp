@@ -56,7 +56,8 @@ tarn_status Guarded(Body body) noexcept {
   } catch (const std::bad_alloc&) {
     return TARN_NO_MEMORY;
   } catch (...) {
-    return TARN_READ_FAILED;
+    // Nothing else is thrown by design: whatever it was, it is not the input's fault.
+    return TARN_INTERNAL_ERROR;
   }
 }
 

@@ -33,6 +33,10 @@ void SetCause(const Cause& cause);
 // The system's text for one of its error codes ("No such file or directory").
 std::string ErrorText(int system_error);
 
+// The process's umask, read without changing it (POSIX; where the system does not report it,
+// 077, the most careful guess). Windows has none: 0.
+std::uint32_t ProcessUmask();
+
 // --- Processor -----------------------------------------------------------------------------
 
 // True on an ARM64 processor whose system reports the CRC32 instructions.

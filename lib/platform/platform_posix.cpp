@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -108,13 +109,6 @@ std::string HiddenName() {
   return name;
 }
 
-// The process's umask. Reading it means setting it: done only where no unnamed file tells it.
-mode_t CurrentUmask() {
-  const mode_t mask = umask(022);
-  umask(mask);
-  return mask;
-}
-
 // True for the names HiddenName gives.
 bool IsHiddenName(const char* name) {
   if (std::strncmp(name, ".tarn-", 6) != 0 || std::strlen(name) != 14) return false;
@@ -201,6 +195,22 @@ void ProtectSecret(const void* bytes, std::size_t n) {
 #ifdef MADV_DONTDUMP
   (void)madvise(pages, last - first, MADV_DONTDUMP);
 #endif
+}
+
+std::uint32_t ProcessUmask() {
+  // Reading the umask with umask() means setting it, which other threads would see: the
+  // system's report of the process is read instead.
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(status);
+    if (found) return mask & 0777;
+  }
+  return 077;  // unknown: files readable by this user alone
 }
 
 Cause LastCause() {
@@ -415,7 +425,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
         (void)flock(fd, LOCK_EX | LOCK_NB);  // held while the name exists: see RemoveAbandoned
         temp_ = temp;
         slot_ = RegisterPending(dir, temp);
-        if (!replaces_) mode_ = 0666 & ~CurrentUmask();
+        if (!replaces_) mode_ = 0666 & ~ProcessUmask();
       } else if (errno != EEXIST) {
         break;
       }

@@ -166,6 +166,10 @@ bool RenameByHandle(HANDLE file, const std::wstring& target) {
 
 }  // namespace
 
+std::uint32_t ProcessUmask() {
+  return 0;
+}
+
 Cause LastCause() {
   return g_cause;
 }

@@ -46,6 +46,8 @@ const char* tarn_status_string(tarn_status status) {
       return "cancelled";
     case TARN_INVALID_ARGUMENT:
       return "invalid argument";
+    case TARN_INTERNAL_ERROR:
+      return "internal error";
   }
   return "unknown status";
 }
