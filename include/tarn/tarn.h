@@ -52,7 +52,8 @@ typedef struct tarn_key {
 } tarn_key;
 
 /* Each status but TARN_OK, TARN_NO_MEMORY, TARN_CANCELLED, TARN_INVALID_ARGUMENT and
- * TARN_INTERNAL_ERROR is one of the console program's verdicts; tarn_status_string gives a short text for each. */
+ * TARN_INTERNAL_ERROR is one of the console program's verdicts; tarn_status_string gives a short
+ * text for each. */
 typedef enum tarn_status {
   TARN_OK = 0,
   TARN_NOT_A_CONTAINER,    /* the magic words are not there ("unknown magic") */

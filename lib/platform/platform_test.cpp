@@ -21,7 +21,8 @@ unsigned ReportedUmask() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
   }
   return 01000;  // not reported
 }

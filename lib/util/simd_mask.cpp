@@ -24,6 +24,14 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+const std::string& Disabled() {
+  static const std::string disabled = [] {
+    const char* value = std::getenv("TARN_DISABLE_SIMD");
+    return std::string(value != nullptr ? value : "");
+  }();
+  return disabled;
+}
+
 }  // namespace
 
 bool ListNames(std::string_view list, std::string_view feature) {
@@ -36,11 +44,27 @@ bool ListNames(std::string_view list, std::string_view feature) {
 }
 
 bool SimdAllowed(std::string_view feature) {
-  static const std::string disabled = [] {
-    const char* value = std::getenv("TARN_DISABLE_SIMD");
-    return std::string(value != nullptr ? value : "");
-  }();
-  return !ListNames(disabled, feature);
+  return !ListNames(Disabled(), feature);
+}
+
+std::string UnknownSimdNames() {
+  static constexpr std::string_view kKnown[] = {"avx512", "avx2",    "sse2",  "neon",
+                                                "vector", "vpclmul", "clmul", "crc32"};
+  std::string unknown;
+  std::string_view list = Disabled();
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    const std::string_view name = Trimmed(list.substr(0, comma));
+    bool known = name.empty();
+    for (std::string_view k : kKnown) known = known || SameName(name, k);
+    if (!known) {
+      if (!unknown.empty()) unknown += ',';
+      unknown.append(name);
+    }
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return unknown;
 }
 
 }  // namespace tarn::util

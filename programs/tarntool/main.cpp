@@ -23,6 +23,7 @@
 #include "platform/process.h"
 #include "streams.h"
 #include "tarn/tarn.h"
+#include "util/simd_mask.h"
 
 namespace tarntool {
 namespace {
@@ -595,6 +596,9 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   tarn::platform::StartProcess(argc, argv, false);
+  if (const std::string unknown = tarn::util::UnknownSimdNames(); !unknown.empty()) {
+    tarn::platform::WriteStderr("tarntool: TARN_DISABLE_SIMD: no such feature: " + unknown + "\n");
+  }
   int status;
   try {
     status = tarntool::Run(argc, argv);

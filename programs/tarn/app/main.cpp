@@ -6,6 +6,7 @@
 #include "app/run_state.h"
 #include "platform/process.h"
 #include "strman/strman.h"
+#include "util/simd_mask.h"
 
 namespace tarn::app {
 namespace {
@@ -50,6 +51,10 @@ int Run() {
 
 int main(int argc, char** argv) {
   tarn::platform::StartProcess(argc, argv, true);
+  // The console's bytes stay as they are: a misspelt processor feature is said on stderr.
+  if (const std::string unknown = tarn::util::UnknownSimdNames(); !unknown.empty()) {
+    tarn::platform::WriteStderr("tarn: TARN_DISABLE_SIMD: no such feature: " + unknown + "\n");
+  }
   tarn::StrManStartup();
   const int status = tarn::app::Run();
   tarn::StrManShutdown();
