@@ -202,13 +202,15 @@ std::uint32_t ProcessUmask() {
   // system's report of the process is read instead.
   if (FILE* status = std::fopen("/proc/self/status", "re")) {
     char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
-      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    long mask = -1;
+    while (mask < 0 && std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::strncmp(line, "Umask:", 6) != 0) continue;
+      char* end = nullptr;
+      const unsigned long value = std::strtoul(line + 6, &end, 8);
+      if (end != line + 6) mask = static_cast<long>(value & 0777);
     }
-    std::fclose(status);
-    if (found) return mask & 0777;
+    (void)std::fclose(status);
+    if (mask >= 0) return static_cast<std::uint32_t>(mask);
   }
   return 077;  // unknown: files readable by this user alone
 }
