@@ -49,8 +49,9 @@ std::vector<std::uint8_t> Read(const std::filesystem::path& path) {
 }
 
 // An image of 256 KiB to 1.3 MiB grown from the input: several chunks, the join of their
-// checksums and, from 1 MiB on, both workers of the file calls. The model's container, the buffer
-// call's and the file call's must be one, and the library must check and decode it back.
+// checksums and, from 1 MiB on, both workers of the file calls; and a cancellation. The model's
+// container, the buffer call's and the file call's must be one, and the library must check and
+// decode it back.
 void Large(const std::uint8_t* data, std::size_t size, const tarn_key& key) {
   const std::size_t n = (std::size_t{256} << 10) + (size * 7919) % (std::size_t{1088} << 10);
   std::vector<std::uint8_t> image(n);
@@ -64,6 +65,20 @@ void Large(const std::uint8_t* data, std::size_t size, const tarn_key& key) {
   const auto plain = Dir() / "large.bin", made = Dir() / "large.cnt", back = Dir() / "back.bin";
   std::ofstream(plain, std::ios::binary)
       .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(n));
+  // Cancelled through the progress callback at a byte count the input picks: nothing is
+  // published and nothing left, and an existing output stays as it was.
+  struct Stop {
+    std::uint64_t at;
+    static int Report(void* self, std::uint64_t done, std::uint64_t) {
+      return done >= static_cast<Stop*>(self)->at ? 1 : 0;
+    }
+  } stop{(size * 131) % n + 1};
+  std::ofstream(made, std::ios::binary) << "existing";
+  Check(tarn_encode_file(plain.c_str(), made.c_str(), &key, Stop::Report, &stop) == TARN_CANCELLED);
+  Check(Read(made) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
+  for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
+    Check(entry.path().filename().string().rfind(".tarn-", 0) != 0);  // no unfinished file
+  }
   Check(tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr) == TARN_OK);
   Check(Read(made) == model);
   tarn_info info;
