@@ -24,6 +24,7 @@ cmake = open(os.path.join(LIB, "CMakeLists.txt")).read()
 sources = re.findall(r"^\s+((?:container|cipher|checksum|stream|util|codec)/\w+\.cpp)$", cmake, re.M)
 sources = sorted(set(s for s in sources if not s.endswith("portable_kernels.cpp")))
 sources.append("platform/platform_win32.cpp" if os.name == "nt" else "platform/platform_posix.cpp")
+sources.append("platform/cause.cpp")
 major, minor, patch = version()
 
 # The version the package reports is the library's.

@@ -31,17 +31,15 @@
 namespace tarn::platform {
 namespace {
 
-thread_local Cause g_cause;
-
 // Records the system's error as the cause of a failure; false, for `return Failed();`.
 bool Failed(int code = errno) {
-  g_cause = Cause{code, nullptr};
+  SetCause({code, nullptr});
   return false;
 }
 
 // Records the seam's own reason as the cause of a refusal.
 bool Refused(const char* reason) {
-  g_cause = Cause{0, reason};
+  SetCause({0, reason});
   return false;
 }
 
@@ -213,18 +211,6 @@ std::uint32_t ProcessUmask() {
     if (mask >= 0) return static_cast<std::uint32_t>(mask);
   }
   return 077;  // unknown: files readable by this user alone
-}
-
-Cause LastCause() {
-  return g_cause;
-}
-
-void ClearCause() {
-  g_cause = Cause{};
-}
-
-void SetCause(const Cause& cause) {
-  g_cause = cause;
 }
 
 std::string ErrorText(int system_error) {

@@ -14,17 +14,15 @@
 namespace tarn::platform {
 namespace {
 
-thread_local Cause g_cause;
-
 // Records the system's error as the cause of a failure; false, for `return Failed();`.
 bool Failed(DWORD code = GetLastError()) {
-  g_cause = Cause{static_cast<int>(code), nullptr};
+  SetCause({static_cast<int>(code), nullptr});
   return false;
 }
 
 // Records the seam's own reason as the cause of a refusal.
 bool Refused(const char* reason) {
-  g_cause = Cause{0, reason};
+  SetCause({0, reason});
   return false;
 }
 
@@ -168,18 +166,6 @@ bool RenameByHandle(HANDLE file, const std::wstring& target) {
 
 std::uint32_t ProcessUmask() {
   return 0;
-}
-
-Cause LastCause() {
-  return g_cause;
-}
-
-void ClearCause() {
-  g_cause = Cause{};
-}
-
-void SetCause(const Cause& cause) {
-  g_cause = cause;
 }
 
 std::string ErrorText(int system_error) {

@@ -71,9 +71,6 @@ std::int64_t ReadStdin(void* buffer, std::size_t n);
 // when none can be made (with its cause, see platform.h).
 FileHandle CreateTemporaryFile();
 
-// The system's text for one of its error codes (errno on POSIX, GetLastError on Windows).
-std::string SystemErrorText(int code);
-
 // Reads what an open descriptor of the process (a pipe, a file) holds, up to `limit` bytes;
 // false when it cannot be read or holds more. From a pipe or a terminal the text ends at the
 // first line ending, so that a writer that keeps its end open is not waited for.

@@ -166,10 +166,6 @@ FileHandle CreateTemporaryFile() {
   return fd < 0 ? kNoFile : fd;
 }
 
-std::string SystemErrorText(int code) {
-  return std::strerror(code);
-}
-
 namespace {
 
 // Reads `fd` into `text` up to `limit` bytes; with `line`, only up to the first line ending.

@@ -129,18 +129,6 @@ FileHandle CreateTemporaryFile() {
   return reinterpret_cast<FileHandle>(file);
 }
 
-std::string SystemErrorText(int code) {
-  char text[512];
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  std::string result(text, n);
-  while (!result.empty() &&
-         (result.back() == '\n' || result.back() == '\r' || result.back() == '.')) {
-    result.pop_back();
-  }
-  return result.empty() ? "error " + std::to_string(code) : result;
-}
-
 bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
   text->clear();
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));

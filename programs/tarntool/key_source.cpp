@@ -48,7 +48,7 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
       return false;
     }
     if (!read.ok) {
-      *error = name + ": cannot read the key file: " + tarn::platform::SystemErrorText(read.error);
+      *error = name + ": cannot read the key file: " + tarn::platform::ErrorText(read.error);
       return false;
     }
     if (read.others_may_read) {

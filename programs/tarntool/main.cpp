@@ -366,8 +366,7 @@ tarn_status TransformStream(const std::string& command, const Options& options, 
   if (status == TARN_OK) {
     status = sink.Publish(&error);
     if (status != TARN_OK && error != 0) {
-      *stdout_failure =
-          "cannot write the standard output: " + tarn::platform::SystemErrorText(error);
+      *stdout_failure = "cannot write the standard output: " + tarn::platform::ErrorText(error);
     }
   }
   return status;
@@ -608,7 +607,7 @@ int main(int argc, char** argv) {
   }
   if (tarntool::g_stdout_error != 0) {
     tarn::platform::WriteStderr("tarntool: cannot write the standard output: " +
-                                tarn::platform::SystemErrorText(tarntool::g_stdout_error) + "\n");
+                                tarn::platform::ErrorText(tarntool::g_stdout_error) + "\n");
     status = 2;
   }
   // What the option parser wrote (help, usage errors) goes out before the process ends.
