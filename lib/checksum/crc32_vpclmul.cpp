@@ -1,15 +1,14 @@
 // CRC-32 by folding with carry-less multiplication on 512-bit registers (VPCLMULQDQ): four
 // registers of four 128-bit lanes each fold 256 bytes per step, are folded into one register,
-// whose four lanes then go through the reduction of the 128-bit path. The constants are powers
-// of x modulo the bit-reflected polynomial, as there: for a fold over D bits, x^(D+32) and
-// x^(D-32), reflected and shifted left by one.
+// whose four lanes then end as the 128-bit path ends (crc32_fold.h, which says how the
+// constants are made).
 #include "checksum/crc32.h"
 #include "checksum/crc32_paths.h"
 #include "util/cpu.h"
 #include "util/simd_mask.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
+#include "checksum/crc32_fold.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12's broadcast intrinsics for zmm registers pass an undefined vector as the unused merge
@@ -22,13 +21,8 @@ namespace {
 
 constexpr long long kFold2048Low = 0x11542778a;   // x^(2048+32) mod P
 constexpr long long kFold2048High = 0x1322d1430;  // x^(2048-32) mod P
-constexpr long long kFold512Low = 0x154442bd4;    // x^(512+32) mod P
-constexpr long long kFold512High = 0x1c6e41596;   // x^(512-32) mod P
-constexpr long long kFold128Low = 0x1751997d0;    // x^(128+32) mod P
-constexpr long long kFold128High = 0x0ccaa009e;   // x^(128-32) mod P
-constexpr long long kX64 = 0x163cd6124;           // x^64 mod P
-constexpr long long kPoly = 0x1DB710641;          // P(x), reflected
-constexpr long long kMu = 0x1F7011641;            // floor(x^64 / P(x)), reflected
+using fold::kFold512High;
+using fold::kFold512Low;
 
 // Below this the 128-bit path is as fast: the set-up and the reduction of four wide registers
 // cost what a few hundred bytes do.
@@ -40,12 +34,6 @@ TARN_VPCLMUL inline __m512i Fold(__m512i acc, __m512i next, __m512i keys) {
   const __m512i lo = _mm512_clmulepi64_epi128(acc, keys, 0x00);
   const __m512i hi = _mm512_clmulepi64_epi128(acc, keys, 0x11);
   return _mm512_ternarylogic_epi32(next, lo, hi, 0x96);  // next ^ lo ^ hi
-}
-
-TARN_VPCLMUL inline __m128i Fold(__m128i acc, __m128i next, __m128i keys) {
-  const __m128i lo = _mm_clmulepi64_si128(acc, keys, 0x00);
-  const __m128i hi = _mm_clmulepi64_si128(acc, keys, 0x11);
-  return _mm_xor_si128(_mm_xor_si128(next, lo), hi);
 }
 
 TARN_VPCLMUL inline __m512i Keys(long long low, long long high) {
@@ -84,26 +72,12 @@ TARN_VPCLMUL std::uint32_t Crc32UpdateVpclmul(std::uint32_t reg, const void* dat
     n -= 64;
   }
 
-  // Four lanes to one, then 16-byte steps, as the 128-bit path ends.
-  const __m128i k3k4 = _mm_set_epi64x(kFold128High, kFold128Low);
-  __m128i y = Fold(_mm512_extracti32x4_epi32(x, 0), _mm512_extracti32x4_epi32(x, 1), k3k4);
-  y = Fold(y, _mm512_extracti32x4_epi32(x, 2), k3k4);
-  y = Fold(y, _mm512_extracti32x4_epi32(x, 3), k3k4);
-  while (n >= 16) {
-    y = Fold(y, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), k3k4);
-    p += 16;
-    n -= 16;
-  }
-  // 128 bits to 64, then Barrett's reduction to 32.
-  const __m128i low32 = _mm_set_epi32(0, 0, 0, -1);
-  y = _mm_xor_si128(_mm_clmulepi64_si128(y, k3k4, 0x10), _mm_srli_si128(y, 8));
-  y = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(y, low32), _mm_set_epi64x(0, kX64), 0x00),
-                    _mm_srli_si128(y, 4));
-  const __m128i pu = _mm_set_epi64x(kMu, kPoly);
-  const __m128i t1 = _mm_clmulepi64_si128(_mm_and_si128(y, low32), pu, 0x10);
-  const __m128i t2 = _mm_clmulepi64_si128(_mm_and_si128(t1, low32), pu, 0x00);
-  const auto folded = static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(y, t2), 1));
-  return Crc32UpdatePortable(folded, p, n);
+  // Four lanes to one, then the end of the 128-bit path.
+  const __m128i k3k4 = _mm_set_epi64x(fold::kFold128High, fold::kFold128Low);
+  __m128i y = fold::Fold(_mm512_extracti32x4_epi32(x, 0), _mm512_extracti32x4_epi32(x, 1), k3k4);
+  y = fold::Fold(y, _mm512_extracti32x4_epi32(x, 2), k3k4);
+  y = fold::Fold(y, _mm512_extracti32x4_epi32(x, 3), k3k4);
+  return fold::Finish(y, p, n);
 }
 
 bool Crc32VpclmulAvailable() {
