@@ -42,10 +42,10 @@ tarn_status CheckSoFar(const DecoderState& s, std::uint64_t have) {
 }
 
 // The payload's bytes from `offset` (within the payload) on: checksummed, and with a key
-// deciphered into `out` as whole blocks and a tail carried as it is. Returns the bytes written.
-std::size_t Payload(DecoderState* s, std::uint64_t offset, const std::uint8_t* in, std::size_t n,
-                    std::uint8_t* out) {
-  const std::uint64_t blocks_end = HeaderOf(*s, kHeaderSize).plainSize & ~std::uint64_t{7};
+// deciphered into `out` as whole blocks up to `blocks_end` and a tail carried as it is.
+// Returns the bytes written.
+std::size_t Payload(DecoderState* s, std::uint64_t blocks_end, std::uint64_t offset,
+                    const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
   const cipher::KeyWords key{s->key[0], s->key[1], s->key[2], s->key[3]};
   std::uint8_t* const start = out;
   while (n > 0) {
@@ -140,9 +140,10 @@ tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, 
     if (size == 0) return TARN_OK;
   }
   if (s->failed != TARN_OK) return static_cast<tarn_status>(s->failed);
-  const std::uint64_t expected = std::uint64_t{HeaderOf(*s, at).plainSize} + kHeaderSize;
-  if (s->received > expected) return Fail(s, TARN_WRONG_SIZE);
-  *written = Payload(s, at - kHeaderSize, p, size, static_cast<std::uint8_t*>(out));
+  const std::uint64_t plain_size = HeaderOf(*s, at).plainSize;
+  if (s->received > plain_size + kHeaderSize) return Fail(s, TARN_WRONG_SIZE);
+  *written = Payload(s, plain_size & ~std::uint64_t{7}, at - kHeaderSize, p, size,
+                     static_cast<std::uint8_t*>(out));
   return TARN_OK;
 }
 
