@@ -6,24 +6,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <direct.h>
-#define MakeDir(path) _mkdir(path)
-#else
-#define MakeDir(path) mkdir(path, 0777)
-#endif
 
 #include "tarn/tarn.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                 \
-  do {                                                              \
-    if (!(cond)) {                                                  \
-      fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                   \
-    }                                                               \
-  } while (0)
+#include "tests/contract.h"
 
 /* Images of 0, 8 and 9 bytes under one key, and their containers, from the known answers. */
 static const char* const kKey = "0123456789ABCDEFFEDCBA9876543210";
@@ -37,16 +22,6 @@ static const char* const kContainers[] = {
     "480100000900000056fe4bd24cc614ff39"};
 
 static const char* g_dir;
-
-static size_t FromHex(const char* hex, unsigned char* out) {
-  size_t n = strlen(hex) / 2, i;
-  for (i = 0; i < n; ++i) {
-    unsigned v;
-    sscanf(hex + 2 * i, "%2x", &v);
-    out[i] = (unsigned char)v;
-  }
-  return n;
-}
 
 static void PathOf(char* path, const char* name) { snprintf(path, 4096, "%s/%s", g_dir, name); }
 

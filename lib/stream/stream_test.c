@@ -5,24 +5,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <direct.h>
-#define MakeDir(path) _mkdir(path)
-#else
-#define MakeDir(path) mkdir(path, 0777)
-#endif
 
 #include "tarn/tarn.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                              \
-    }                                                                          \
-  } while (0)
+#include "tests/contract.h"
 
 /* The 9-byte image of the known answers and its container under this key. */
 static const char* const kKey = "0123456789ABCDEFFEDCBA9876543210";
@@ -33,16 +18,6 @@ static const char* const kKnownContainer =
 
 static tarn_key g_key, g_other;
 static char g_file[4096];
-
-static size_t FromHex(const char* hex, unsigned char* out) {
-  size_t n = strlen(hex) / 2, i;
-  for (i = 0; i < n; ++i) {
-    unsigned v;
-    sscanf(hex + 2 * i, "%2x", &v);
-    out[i] = (unsigned char)v;
-  }
-  return n;
-}
 
 static unsigned g_seed = 12345;
 static unsigned Random(void) {
