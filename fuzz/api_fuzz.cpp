@@ -7,8 +7,10 @@
 // the time the image's CRC under the input's key, with the model's CRC and cipher, so that
 // inputs reach every verdict rather than stopping at the header.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -48,6 +50,26 @@ std::vector<std::uint8_t> Read(const std::filesystem::path& path) {
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// A write that fails part way: the process may write files of fewer bytes than the output
+// needs (a limit the input picks), so the call must fail as a write failure, publish nothing
+// and leave no unfinished file. The limit is lifted again before anything else writes.
+template <typename Call>
+void NoRoom(std::size_t size, std::size_t n, const Call& call) {
+  rlimit old{};
+  Check(getrlimit(RLIMIT_FSIZE, &old) == 0);
+  rlimit low = old;
+  low.rlim_cur = (size * 977) % n;
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  Check(setrlimit(RLIMIT_FSIZE, &low) == 0);
+  const tarn_status status = call();
+  Check(setrlimit(RLIMIT_FSIZE, &old) == 0);
+  std::signal(SIGXFSZ, previous);
+  Check(status == TARN_WRITE_FAILED);
+  for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
+    Check(entry.path().filename().string().rfind(".tarn-", 0) != 0);
+  }
+}
+
 // An image of 256 KiB to 1.3 MiB grown from the input: several chunks, the join of their
 // checksums and, from 1 MiB on, both workers of the file calls; and a cancellation. The model's
 // container, the buffer call's and the file call's must be one, and the library must check and
@@ -79,10 +101,15 @@ void Large(const std::uint8_t* data, std::size_t size, const tarn_key& key) {
   for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
     Check(entry.path().filename().string().rfind(".tarn-", 0) != 0);  // no unfinished file
   }
+  NoRoom(size, n, [&] { return tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr); });
+  Check(Read(made) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
   Check(tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr) == TARN_OK);
   Check(Read(made) == model);
   tarn_info info;
   Check(tarn_verify_file(made.c_str(), &key, &info, nullptr, nullptr) == TARN_OK);
+  std::ofstream(back, std::ios::binary) << "existing";
+  NoRoom(size, n, [&] { return tarn_decode_file(made.c_str(), back.c_str(), &key, nullptr, nullptr); });
+  Check(Read(back) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
   Check(tarn_decode_file(made.c_str(), back.c_str(), &key, nullptr, nullptr) == TARN_OK);
   Check(Read(back) == image);
 }
