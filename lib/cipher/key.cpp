@@ -14,13 +14,15 @@ int DigitValue(char c) {
 
 bool ParseHexKey(const char* text, std::size_t length, KeyWords* key) {
   if (text == nullptr || length != kKeyDigits) return false;
-  std::uint32_t words[4] = {};
   for (std::size_t i = 0; i < kKeyDigits; ++i) {
-    const int digit = DigitValue(text[i]);
-    if (digit < 0) return false;
-    words[i / 8] = words[i / 8] << 4 | static_cast<std::uint32_t>(digit);
+    if (DigitValue(text[i]) < 0) return false;
   }
-  *key = KeyWords{words[0], words[1], words[2], words[3]};
+  // Straight into the caller's words, so that no copy of the key is left on the stack.
+  std::uint32_t* words[4] = {&key->k0, &key->k1, &key->k2, &key->k3};
+  for (std::size_t i = 0; i < kKeyDigits; ++i) {
+    std::uint32_t& word = *words[i / 8];
+    word = (i % 8 == 0 ? 0 : word << 4) | static_cast<std::uint32_t>(DigitValue(text[i]));
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "codec/codec.h"
+#include "platform/secret.h"
 #include "tarn/tarn.h"
 #include "util/little_endian.h"
 
@@ -33,20 +34,12 @@ bool Overlap(const void* a, std::size_t a_size, const void* b, std::size_t b_siz
   return a_size != 0 && b_size != 0 && x < y + b_size && y < x + a_size;
 }
 
-cipher::KeyWords WordsOf(const tarn_key& key) {
-  return {key.words[0], key.words[1], key.words[2], key.words[3]};
+// The key words for the length of one call, in memory of their own that is wiped when the
+// call ends.
+platform::Secret KeyOf(const tarn_key& key) {
+  return platform::Secret::Holding(
+      cipher::KeyWords{key.words[0], key.words[1], key.words[2], key.words[3]});
 }
-
-// The key words for the length of one call, wiped when it ends.
-struct CallKey {
-  cipher::KeyWords words;
-  explicit CallKey(const tarn_key& key) : words(WordsOf(key)) {
-    platform::ProtectSecret(&words, sizeof words);
-  }
-  ~CallKey() { platform::WipeMemory(&words, sizeof words); }
-  CallKey(const CallKey&) = delete;
-  CallKey& operator=(const CallKey&) = delete;
-};
 
 // Runs `body`, turning an exception into a status: nothing is thrown across the interface.
 template <typename Body>
@@ -81,9 +74,11 @@ tarn_status Encode(const char* input, const char* output, const tarn_key& key,
   container::Header header =
       container::HeaderForEncode(static_cast<std::uint32_t>(files.input.size()));
   if (status == TARN_OK) status = codec::WriteHeader(files, header);
-  const CallKey words(key);
-  if (status == TARN_OK)
-    status = codec::EncodePayload(files, words.words, &header, progress.AsProgress());
+  const platform::Secret words = KeyOf(key);
+  if (status == TARN_OK) {
+    status =
+        codec::EncodePayload(files, words.As<cipher::KeyWords>(), &header, progress.AsProgress());
+  }
   if (status == TARN_OK) status = codec::WriteHeader(files, header);
   if (status == TARN_OK) status = codec::Publish(files);
   return status;
@@ -102,11 +97,12 @@ tarn_status Decode(const char* input, const char* output, const tarn_key* key,
   if (status != TARN_OK) return status;
   if (output != nullptr) status = codec::CreateOutput(files, output);
   if (status != TARN_OK) return status;
-  const CallKey old_words(key != nullptr ? *key : tarn_key{});
-  const CallKey new_words(new_key != nullptr ? *new_key : tarn_key{});
-  const codec::PayloadVerdict verdict = codec::DecodePayload(
-      files, key != nullptr ? &old_words.words : nullptr,
-      new_key != nullptr ? &new_words.words : nullptr, header, progress.AsProgress());
+  const platform::Secret old_words = KeyOf(key != nullptr ? *key : tarn_key{});
+  const platform::Secret new_words = KeyOf(new_key != nullptr ? *new_key : tarn_key{});
+  const codec::PayloadVerdict verdict =
+      codec::DecodePayload(files, key != nullptr ? &old_words.As<cipher::KeyWords>() : nullptr,
+                           new_key != nullptr ? &new_words.As<cipher::KeyWords>() : nullptr, header,
+                           progress.AsProgress());
   if (info != nullptr && verdict.status != TARN_READ_FAILED && verdict.status != TARN_NO_MEMORY &&
       verdict.status != TARN_CANCELLED) {
     info->payload_checked = 1;

@@ -81,6 +81,13 @@ void ProtectSecret(const void* bytes, std::size_t n);
 // that is about to be freed.
 void WipeMemory(void* bytes, std::size_t n);
 
+// Zeroed memory of its own (whole pages) for at least n bytes of a secret, kept out of swap
+// and core dumps where the system allows it; nullptr when the system has no memory. Give it
+// back with FreeSecretPages and the same n: that overwrites it first. Pages shared with other
+// memory could not be unlocked without unlocking that memory too, hence pages of its own.
+void* AllocateSecretPages(std::size_t n);
+void FreeSecretPages(void* pages, std::size_t n);
+
 // Removes every unfinished output that has a name, as the process is about to die of a
 // signal. Safe to call from a signal handler.
 void RemovePendingOutputs();

@@ -229,6 +229,22 @@ void WipeMemory(void* bytes, std::size_t n) {
   if (n != 0) explicit_bzero(bytes, n);
 }
 
+void* AllocateSecretPages(std::size_t n) {
+  void* pages =
+      mmap(nullptr, n != 0 ? n : 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return nullptr;
+  ProtectSecret(pages, n != 0 ? n : 1);
+  return pages;
+}
+
+void FreeSecretPages(void* pages, std::size_t n) {
+  if (pages == nullptr) return;
+  if (n == 0) n = 1;
+  WipeMemory(pages, n);
+  (void)munlock(pages, n);
+  (void)munmap(pages, n);
+}
+
 void RemovePendingOutputs() {
   for (PendingSlot& slot : g_pending) {
     const int dir = slot.dir.load();

@@ -116,6 +116,20 @@ void WipeMemory(void* bytes, std::size_t n) {
   SecureZeroMemory(bytes, n);
 }
 
+void* AllocateSecretPages(std::size_t n) {
+  void* pages = VirtualAlloc(nullptr, n != 0 ? n : 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (pages != nullptr) ProtectSecret(pages, n != 0 ? n : 1);
+  return pages;
+}
+
+void FreeSecretPages(void* pages, std::size_t n) {
+  if (pages == nullptr) return;
+  if (n == 0) n = 1;
+  SecureZeroMemory(pages, n);
+  (void)VirtualUnlock(pages, n);
+  (void)VirtualFree(pages, 0, MEM_RELEASE);
+}
+
 void RemovePendingOutputs() {
   // Unfinished outputs are marked for deletion and go with the process; wait only for one that
   // is between states.

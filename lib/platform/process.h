@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/secret.h"
 
 namespace tarn::platform {
 
@@ -41,7 +42,8 @@ std::string RawCommandLine();
 bool SwitchSearchCoversWholeLine();
 
 // Overwrites every occurrence of `secret` in the process's own copy of its command line, the
-// memory that process listings read, with 'x' characters.
+// memory that process listings read, and in the copy of the arguments RawCommandLine reads,
+// with 'x' characters.
 void HideFromProcessListing(const std::string& secret);
 
 [[noreturn]] void ExitProcess(int status);
@@ -71,10 +73,11 @@ std::int64_t ReadStdin(void* buffer, std::size_t n);
 // when none can be made (with its cause, see platform.h).
 FileHandle CreateTemporaryFile();
 
-// Reads what an open descriptor of the process (a pipe, a file) holds, up to `limit` bytes;
-// false when it cannot be read or holds more. From a pipe or a terminal the text ends at the
-// first line ending, so that a writer that keeps its end open is not waited for.
-bool ReadDescriptor(int fd, std::string* text, std::size_t limit);
+// Reads what an open descriptor of the process (a pipe, a file) holds into `text`, straight
+// into its own memory, as much as it has room for; false when it cannot be read or holds more.
+// From a pipe or a terminal the text ends at the first line ending, so that a writer that
+// keeps its end open is not waited for.
+bool ReadDescriptor(int fd, Secret* text);
 
 // True when both names exist and denote the same file (through links too).
 bool SameExistingFile(const std::string& a, const std::string& b);
@@ -82,14 +85,14 @@ bool SameExistingFile(const std::string& a, const std::string& b);
 // What ReadSmallFile found.
 struct SmallFile {
   bool ok = false;
-  bool too_large = false;        // more than the limit
+  bool too_large = false;        // more than there is room for
   bool others_may_read = false;  // POSIX: the group or others may read it
   int error = 0;                 // the system's error code when not ok (EISDIR for a directory)
 };
 
-// Reads a small file (a key file) whole, up to `limit` bytes, refusing a directory; from a
-// FIFO the text ends at the first line ending.
-SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit);
+// Reads a small file (a key file) whole into `text`, as ReadDescriptor does, refusing a
+// directory; from a FIFO the text ends at the first line ending.
+SmallFile ReadSmallFile(const std::string& name, Secret* text);
 
 // Fills n bytes from the system's source of random numbers; false when it has none.
 bool RandomBytes(void* bytes, std::size_t n);

@@ -113,12 +113,14 @@ bool SwitchSearchCoversWholeLine() {
 
 void HideFromProcessListing(const std::string& secret) {
   if (secret.empty()) return;
-  // The argument strings live in the memory that /proc/PID/cmdline and ps read.
+  // The argument strings live in the memory that /proc/PID/cmdline and ps read; the copy of
+  // them as given is no longer needed with the secret in it.
   for (int i = 1; i < g_argc; ++i) {
-    char* arg = g_argv[i];
-    for (char* at = std::strstr(arg, secret.c_str()); at != nullptr;
-         at = std::strstr(at + secret.size(), secret.c_str())) {
-      std::memset(at, 'x', secret.size());
+    for (char* arg : {g_argv[i], (*g_args)[static_cast<std::size_t>(i)].data()}) {
+      for (char* at = std::strstr(arg, secret.c_str()); at != nullptr;
+           at = std::strstr(at + secret.size(), secret.c_str())) {
+        std::memset(at, 'x', secret.size());
+      }
     }
   }
 }
@@ -168,31 +170,38 @@ FileHandle CreateTemporaryFile() {
 
 namespace {
 
-// Reads `fd` into `text` up to `limit` bytes; with `line`, only up to the first line ending.
-bool ReadUpTo(int fd, std::string* text, std::size_t limit, bool line, bool* too_large) {
-  char buffer[512];
+// Reads `fd` into `text` until its end, or with `line` its first line ending; too large when
+// more comes than there is room for.
+bool ReadUpTo(int fd, Secret* text, bool line, bool* too_large) {
   for (;;) {
-    const ssize_t n = read(fd, buffer, line ? 1 : sizeof buffer);
+    if (text->full()) {
+      char more;  // one byte past the room says whether the text goes on
+      ssize_t n = 0;
+      do {
+        n = read(fd, &more, 1);
+      } while (n < 0 && errno == EINTR);
+      WipeMemory(&more, 1);
+      if (n < 0) return false;
+      *too_large = n > 0;
+      return n == 0;
+    }
+    unsigned char* at = text->data() + text->size();
+    const ssize_t n = read(fd, at, line ? 1 : text->capacity() - text->size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
-    text->append(buffer, static_cast<std::size_t>(n));
-    if (text->size() > limit) {
-      *too_large = true;
-      return false;
-    }
-    if (line && buffer[0] == '\n') return true;
+    text->Grow(static_cast<std::size_t>(n));
+    if (line && at[0] == '\n') return true;
   }
 }
 
 }  // namespace
 
-bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
-  text->clear();
+bool ReadDescriptor(int fd, Secret* text) {
   struct stat st;
   const bool stream = fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
   bool too_large = false;
-  return ReadUpTo(fd, text, limit, stream, &too_large);
+  return ReadUpTo(fd, text, stream, &too_large);
 }
 
 bool SameExistingFile(const std::string& a, const std::string& b) {
@@ -201,9 +210,8 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
          x.st_ino == y.st_ino;
 }
 
-SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit) {
+SmallFile ReadSmallFile(const std::string& name, Secret* text) {
   SmallFile result;
-  text->clear();
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
@@ -217,7 +225,7 @@ SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t 
     return result;
   }
   result.others_may_read = S_ISREG(st.st_mode) && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
-  result.ok = ReadUpTo(fd, text, limit, !S_ISREG(st.st_mode), &result.too_large);
+  result.ok = ReadUpTo(fd, text, !S_ISREG(st.st_mode), &result.too_large);
   if (!result.ok && !result.too_large) result.error = errno;
   close(fd);
   return result;

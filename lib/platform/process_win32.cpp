@@ -129,22 +129,42 @@ FileHandle CreateTemporaryFile() {
   return reinterpret_cast<FileHandle>(file);
 }
 
-bool ReadDescriptor(int fd, std::string* text, std::size_t limit) {
-  text->clear();
-  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const bool stream = GetFileType(handle) != FILE_TYPE_DISK;
-  char buffer[512];
+namespace {
+
+// Reads `file` into `text` until its end (a broken pipe is one), or with `line` its first line
+// ending; too large when more comes than there is room for. False with the system's error.
+bool ReadUpTo(HANDLE file, Secret* text, bool line, bool* too_large, DWORD* error) {
   for (;;) {
+    char more;  // one byte past the room says whether the text goes on
+    const bool full = text->full();
+    unsigned char* at =
+        full ? reinterpret_cast<unsigned char*>(&more) : text->data() + text->size();
+    const DWORD room = full || line ? 1 : static_cast<DWORD>(text->capacity() - text->size());
     DWORD n = 0;
-    if (!ReadFile(handle, buffer, stream ? 1 : sizeof buffer, &n, nullptr)) {
-      return GetLastError() == ERROR_BROKEN_PIPE;
+    const bool read = ReadFile(file, at, room, &n, nullptr) != 0;
+    SecureZeroMemory(&more, 1);
+    if (!read) {
+      *error = GetLastError();
+      return *error == ERROR_BROKEN_PIPE;
     }
     if (n == 0) return true;
-    text->append(buffer, n);
-    if (text->size() > limit) return false;
-    if (stream && buffer[0] == '\n') return true;
+    if (full) {
+      *too_large = true;
+      return false;
+    }
+    text->Grow(n);
+    if (line && at[0] == '\n') return true;
   }
+}
+
+}  // namespace
+
+bool ReadDescriptor(int fd, Secret* text) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool too_large = false;
+  DWORD error = 0;
+  return ReadUpTo(handle, text, GetFileType(handle) != FILE_TYPE_DISK, &too_large, &error);
 }
 
 bool SameExistingFile(const std::string& a, const std::string& b) {
@@ -164,9 +184,8 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
          info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
-SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t limit) {
+SmallFile ReadSmallFile(const std::string& name, Secret* text) {
   SmallFile result;
-  text->clear();
   const DWORD attributes = GetFileAttributesA(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     result.error = ERROR_DIRECTORY;
@@ -178,23 +197,9 @@ SmallFile ReadSmallFile(const std::string& name, std::string* text, std::size_t 
     result.error = static_cast<int>(GetLastError());
     return result;
   }
-  char buffer[512];
-  for (;;) {
-    DWORD n = 0;
-    if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
-      result.error = static_cast<int>(GetLastError());
-      break;
-    }
-    if (n == 0) {
-      result.ok = true;
-      break;
-    }
-    text->append(buffer, n);
-    if (text->size() > limit) {
-      result.too_large = true;
-      break;
-    }
-  }
+  DWORD error = 0;
+  result.ok = ReadUpTo(file, text, GetFileType(file) != FILE_TYPE_DISK, &result.too_large, &error);
+  if (!result.ok && !result.too_large) result.error = static_cast<int>(error);
   CloseHandle(file);
   return result;
 }

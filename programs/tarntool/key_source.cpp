@@ -1,9 +1,12 @@
 #include "key_source.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/secret.h"
 
 namespace tarntool {
 namespace {
@@ -15,19 +18,11 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Overwrites a text that held a key before it is freed.
-struct Wiped {
-  std::string* text;
-  ~Wiped() { tarn::platform::WipeMemory(text->data(), text->size()); }
-};
-
-}  // namespace
-
-bool ParseKeyText(std::string text, tarn_key* key) {
-  const Wiped wipe{&text};
+// The key in a key source's text: see LoadKey.
+bool ParseKeyText(std::string_view text, tarn_key* key) {
   std::size_t begin = 0, end = text.size();
   // Editors on Windows begin a UTF-8 file with a byte-order mark.
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) begin = 3;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") begin = 3;
   while (begin < end && IsBlank(text[begin])) ++begin;
   // Blanks and line endings after the key: any number of empty lines.
   while (end > begin &&
@@ -37,12 +32,15 @@ bool ParseKeyText(std::string text, tarn_key* key) {
   return tarn_key_from_hex(text.data() + begin, end - begin, key) == TARN_OK;
 }
 
+}  // namespace
+
 bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::string* warning) {
-  std::string text, name;
-  const Wiped wipe{&text};
+  // Every byte of the key's text goes straight into memory of its own, wiped when it goes.
+  tarn::platform::Secret text(kMaxKeyText);
+  std::string name;
   if (!source.file.empty()) {
     name = source.file;
-    const tarn::platform::SmallFile read = tarn::platform::ReadSmallFile(name, &text, kMaxKeyText);
+    const tarn::platform::SmallFile read = tarn::platform::ReadSmallFile(name, &text);
     if (read.too_large) {
       *error = name + ": not a key (more than 4 KiB)";
       return false;
@@ -61,10 +59,15 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
       *error = name + ": the environment variable is not set";
       return false;
     }
-    text = value;
+    const std::size_t length = std::strlen(value);
+    const bool fits = text.Append(value, length);
     // The environment's own copy is readable in /proc/PID/environ for as long as the process
     // lives: it is overwritten once read (the variable is then empty).
-    tarn::platform::WipeMemory(value, text.size());
+    tarn::platform::WipeMemory(value, length);
+    if (!fits) {
+      *error = name + ": not a key (more than 4 KiB)";
+      return false;
+    }
   } else {
     name = "descriptor " + std::to_string(source.fd);
     if (source.fd >= 0 && tarn::platform::DescriptorIsTerminal(source.fd)) {
@@ -73,13 +76,12 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
                "a pipe or a file";
       return false;
     }
-    if (source.fd < 0 || !tarn::platform::ReadDescriptor(source.fd, &text, kMaxKeyText)) {
+    if (source.fd < 0 || !tarn::platform::ReadDescriptor(source.fd, &text)) {
       *error = name + ": cannot read a key from it";
       return false;
     }
   }
-  tarn::platform::ProtectSecret(text.data(), text.size());
-  if (text.size() > kMaxKeyText || !ParseKeyText(text, key)) {
+  if (!ParseKeyText(text.text(), key)) {
     *error = name + ": not a key (32 hexadecimal digits expected)";
     return false;
   }

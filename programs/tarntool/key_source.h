@@ -20,7 +20,4 @@ struct KeySource {
 // wrong, never its content; *warning names a key file that other users may read.
 bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::string* warning);
 
-// Reads the text of a key source as LoadKey does; exposed for its tests.
-bool ParseKeyText(std::string text, tarn_key* key);
-
 }  // namespace tarntool

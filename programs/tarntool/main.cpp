@@ -21,6 +21,7 @@
 #include "key_source.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/secret.h"
 #include "streams.h"
 #include "tarn/tarn.h"
 #include "util/simd_mask.h"
@@ -382,13 +383,16 @@ int Transform(const std::string& command, const Options& options) {
       return kExitTrouble;
     }
   }
-  tarn_key key{}, new_key{};
+  struct Keys {
+    tarn_key key, new_key;
+  };
+  tarn::platform::Secret keys = tarn::platform::Secret::Holding(Keys{});
+  tarn_key& key = keys.As<Keys>().key;
+  tarn_key& new_key = keys.As<Keys>().new_key;
   if (!LoadKeyOrSay(options.key, &key)) return kExitTrouble;
   if (command == "rekey" && !LoadKeyOrSay(options.new_key, &new_key)) {
     return kExitTrouble;
   }
-  tarn::platform::ProtectSecret(&key, sizeof key);
-  tarn::platform::ProtectSecret(&new_key, sizeof new_key);
   const std::string& input = options.files.front();
   tarn_status status;
   std::string stdout_failure;
@@ -405,8 +409,6 @@ int Transform(const std::string& command, const Options& options) {
           tarn_rekey_file(input.c_str(), options.output.c_str(), &key, &new_key, line.fn(), &line);
     }
   }
-  tarn::platform::WipeMemory(&key, sizeof key);
-  tarn::platform::WipeMemory(&new_key, sizeof new_key);
   if (!stdout_failure.empty()) {
     Message("-", stdout_failure);
     return kExitTrouble;
@@ -419,22 +421,24 @@ int Transform(const std::string& command, const Options& options) {
 }
 
 int Keygen(const Options& options) {
-  unsigned char bytes[16];
-  if (!tarn::platform::RandomBytes(bytes, sizeof bytes)) {
+  struct NewKey {
+    unsigned char bytes[16];
+    char text[33];
+  };
+  tarn::platform::Secret secret = tarn::platform::Secret::Holding(NewKey{});
+  NewKey& k = secret.As<NewKey>();
+  if (!tarn::platform::RandomBytes(k.bytes, sizeof k.bytes)) {
     Message(options.output, "no random numbers to be had from the system");
     return kExitTrouble;
   }
-  char text[33];
-  for (std::size_t i = 0; i < sizeof bytes; ++i) {
-    text[2 * i] = "0123456789ABCDEF"[bytes[i] >> 4];
-    text[2 * i + 1] = "0123456789ABCDEF"[bytes[i] & 0xF];
+  for (std::size_t i = 0; i < sizeof k.bytes; ++i) {
+    k.text[2 * i] = "0123456789ABCDEF"[k.bytes[i] >> 4];
+    k.text[2 * i + 1] = "0123456789ABCDEF"[k.bytes[i] & 0xF];
   }
-  text[32] = '\n';
+  k.text[32] = '\n';
   tarn::platform::ClearCause();
-  const bool made = tarn::platform::CreatePrivateFile(options.output, text, 33);
+  const bool made = tarn::platform::CreatePrivateFile(options.output, k.text, 33);
   const tarn::platform::Cause cause = tarn::platform::LastCause();
-  tarn::platform::WipeMemory(bytes, sizeof bytes);
-  tarn::platform::WipeMemory(text, sizeof text);
   if (!made) {
     Message(options.output,
             "cannot create the key file: " +
@@ -576,12 +580,9 @@ int Run(int argc, char** argv) {
   if ((info->parsed() || verify->parsed()) && !StdioUsable(options)) return kExitTrouble;
   if (info->parsed()) return CheckFiles(options, nullptr);
   if (verify->parsed()) {
-    tarn_key key{};
-    if (!LoadKeyOrSay(options.key, &key)) return kExitTrouble;
-    tarn::platform::ProtectSecret(&key, sizeof key);
-    const int status = CheckFiles(options, &key);
-    tarn::platform::WipeMemory(&key, sizeof key);
-    return status;
+    tarn::platform::Secret key = tarn::platform::Secret::Holding(tarn_key{});
+    if (!LoadKeyOrSay(options.key, &key.As<tarn_key>())) return kExitTrouble;
+    return CheckFiles(options, &key.As<tarn_key>());
   }
   if (keygen->parsed()) return Keygen(options);
   for (CLI::App* command : transforms) {

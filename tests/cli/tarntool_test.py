@@ -157,6 +157,26 @@ class TarntoolTest(ToolCase):
                     self.assertFalse(os.path.exists(self.path("out.cnt")))
         os.close(r)
 
+    @unittest.skipUnless(shutil.which("gdb"), "gdb is not installed")
+    def test_no_key_text_is_left_in_memory_at_exit(self):
+        self.write("img.bin", b"123456789")
+        # Blanks before the key: a text that grows as it is read leaves copies behind.
+        padded = self.write("padded.hex", b" " * 1000 + OTHER_KEY.lower().encode() + b"\n")
+        for args in (["--key-file", padded], ["--key-env", "TARN_KEY"], ["--key-fd", "{fd}"]):
+            with self.subTest(args=args):
+                r, w = os.pipe()
+                os.write(w, self.read("padded.hex"))
+                os.close(w)
+                data = self.core([TOOL, "encode", *[a.format(fd=r) for a in args], "-o",
+                                  "out.cnt", "img.bin"], "catch syscall exit_group",
+                                 env=dict(os.environ, TARN_KEY=OTHER_KEY) if "TARN_KEY" in args
+                                 else None, pass_fds=(r,), everything=True)
+                os.close(r)
+                self.assertEqual(os.path.getsize(self.path("out.cnt")), 61)
+                os.remove(self.path("out.cnt"))
+                for text in (OTHER_KEY, OTHER_KEY.lower()):  # any 8 of its digits
+                    self.assertEqual([w for w in range(25) if text[w:w + 8].encode() in data], [])
+
     def test_keygen(self):
         rc, _, _ = self.tool("keygen", "-o", "new.hex")
         self.assertEqual(rc, 0)

@@ -47,19 +47,20 @@ const ByteSet& KeyDigits() {
 
 Mode FindModeSwitch(const std::string& command_line, bool whole_line, std::string* tail) {
   const TStringManager& sm = *StringManager;
-  std::string searched = command_line;
-  if (!whole_line) {
-    const std::int32_t words = sm.CountWords(command_line, kWordDelimiters);
-    searched = words < 3 ? std::string()
-                         : sm.LeftChars(command_line, WordStart(command_line, words - 2) - 1);
-  }
+  const std::int32_t words = sm.CountWords(command_line, kWordDelimiters);
+  std::string searched = whole_line ? command_line
+                         : words < 3
+                             ? std::string()
+                             : sm.LeftChars(command_line, WordStart(command_line, words - 2) - 1);
   for (const auto& [text, mode] :
        {std::pair{"/C", Mode::kEncode}, std::pair{"/D", Mode::kDecode}}) {
     if (const std::int32_t p = sm.FindTextFrom(text, searched, 1); p != 0) {
       *tail = sm.RestFrom(command_line, p);
+      platform::WipeMemory(searched.data(), searched.size());
       return mode;
     }
   }
+  platform::WipeMemory(searched.data(), searched.size());  // it may hold the key's digits
   return Mode::kNone;
 }
 
@@ -82,7 +83,6 @@ int RunMainSequence(RunState& state) {
   state.output_name = sm.WordAt(3, state.tail, kWordDelimiters);
   state.key_text = sm.WordAt(4, state.tail, kWordDelimiters);
   platform::ProtectSecret(state.key_text.data(), state.key_text.size());
-  platform::ProtectSecret(&state.key, sizeof state.key);
   // The key came on the command line, where process listings show it: from here on they
   // show x's instead.
   platform::HideFromProcessListing(state.key_text);
@@ -93,7 +93,7 @@ int RunMainSequence(RunState& state) {
   }
   if (state.key_text.size() != 32) return Fail(console, "Error: incorrect key length!");
   if (!sm.AllInSet(state.key_text, KeyDigits())) return Fail(console, "Error: incorrect key!");
-  state.key = cipher::SetKey(state.key_text);
+  state.key() = cipher::SetKey(state.key_text);
 
   if (codec::OpenInput(state.files, state.input_name.c_str()) != TARN_OK) {
     return Fail(console, "Error: can't open input file!");

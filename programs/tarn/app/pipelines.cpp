@@ -44,7 +44,7 @@ int RunEncode(RunState& state) {
   console.Show("Calculating crc... ");
   console.Print("Done");
   console.Show("Encrypting. Please wait...");
-  const tarn_status payload = codec::EncodePayload(state.files, state.key, &state.header, {});
+  const tarn_status payload = codec::EncodePayload(state.files, state.key(), &state.header, {});
   RethrowNoMemory(payload);
   if (payload != TARN_OK) {
     return Fail(state, {"FAILED", payload == TARN_READ_FAILED ? kCantRead : kCantWrite});
@@ -78,7 +78,7 @@ int RunDecode(RunState& state) {
   // to the end even when the output cannot be written, so each line says what really failed.
   console.Show("Checking crc... ");
   const codec::PayloadVerdict verdict =
-      codec::DecodePayload(state.files, &state.key, nullptr, state.header, {});
+      codec::DecodePayload(state.files, &state.key(), nullptr, state.header, {});
   RethrowNoMemory(verdict.status);
   switch (verdict.status) {
     case TARN_READ_FAILED:

@@ -9,6 +9,7 @@
 #include "codec/codec.h"
 #include "container/header.h"
 #include "platform/platform.h"
+#include "platform/secret.h"
 
 namespace tarn::app {
 
@@ -29,8 +30,10 @@ struct RunState {
   Mode mode = Mode::kNone;
   std::string input_name, output_name, key_text;
   codec::Files files;  // the input, measured once when it is opened, and the output
-  cipher::KeyWords key;
+  platform::Secret key_words = platform::Secret::Holding(cipher::KeyWords{});
   container::Header header;
+
+  cipher::KeyWords& key() { return key_words.As<cipher::KeyWords>(); }
 
   // Overwrites the key and every text that holds it, so that they do not outlive the run in
   // memory.
@@ -39,7 +42,7 @@ struct RunState {
       platform::WipeMemory(text->data(), text->size());
       text->clear();
     }
-    platform::WipeMemory(&key, sizeof key);
+    key() = cipher::KeyWords{};
   }
 
   // Closes the input and removes an unfinished output. Safe on every path; the files' own
