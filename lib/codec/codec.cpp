@@ -2,33 +2,17 @@
 
 namespace tarn::codec {
 
-tarn_status StatusOf(PayloadStatus status) {
-  switch (status) {
-    case PayloadStatus::kOk:
-      return TARN_OK;
-    case PayloadStatus::kReadFailed:
-      return TARN_READ_FAILED;
-    case PayloadStatus::kWriteFailed:
-      return TARN_WRITE_FAILED;
-    case PayloadStatus::kNoMemory:
-      return TARN_NO_MEMORY;
-    case PayloadStatus::kCancelled:
-      return TARN_CANCELLED;
-  }
-  return TARN_READ_FAILED;
-}
-
 namespace {
 
 // What a pass over the input says before its checksums are looked at: the status of a pass
 // that could not go on, or read what was not the measured input; TARN_OK when its results
 // stand (a failed write included, which the caller weighs).
 tarn_status PassStatus(const Files& files, const PayloadResult& payload) {
-  if (payload.status == PayloadStatus::kNoMemory || payload.status == PayloadStatus::kCancelled) {
-    return StatusOf(payload.status);
+  if (payload.status == TARN_NO_MEMORY || payload.status == TARN_CANCELLED) {
+    return payload.status;
   }
   // A failed read or an input that changed while it was read: the bytes are not the input.
-  if (payload.status == PayloadStatus::kReadFailed) return TARN_READ_FAILED;
+  if (payload.status == TARN_READ_FAILED) return TARN_READ_FAILED;
   if (!files.input.Unchanged()) return TARN_READ_FAILED;  // with its cause
   return TARN_OK;
 }
@@ -62,7 +46,7 @@ tarn_status EncodePayload(Files& files, const cipher::KeyWords& key, container::
       Transform{nullptr, &key}, {files.input.handle(), 0},
       {files.output.handle(), container::kHeaderSize}, header->plainSize, progress);
   if (const tarn_status pass = PassStatus(files, payload); pass != TARN_OK) return pass;
-  if (payload.status != PayloadStatus::kOk) return StatusOf(payload.status);
+  if (payload.status != TARN_OK) return payload.status;
   header->plainCrc = payload.in_crc;
   header->payloadCrc = payload.out_crc;
   return TARN_OK;
@@ -104,7 +88,7 @@ PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,
   verdict.payload_ok = payload.in_crc == header.payloadCrc;
   if (!verdict.payload_ok) {
     verdict.status = TARN_PAYLOAD_DAMAGED;
-  } else if (payload.status == PayloadStatus::kWriteFailed) {
+  } else if (payload.status == TARN_WRITE_FAILED) {
     verdict.status = TARN_WRITE_FAILED;
   } else if (key != nullptr) {
     verdict.image_checked = true;

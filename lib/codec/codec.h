@@ -60,7 +60,4 @@ PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,
 // Closes the input and publishes the output: TARN_WRITE_FAILED when that fails.
 tarn_status Publish(Files& files);
 
-// The status of a payload pass that did not end well, or TARN_OK.
-tarn_status StatusOf(PayloadStatus status);
-
 }  // namespace tarn::codec

@@ -128,7 +128,7 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
   const std::uint64_t chunks = size / kChunk + (size % kChunk != 0 ? 1 : 0);
   if (chunks > std::numeric_limits<std::size_t>::max() / sizeof(std::uint32_t)) {
     PayloadResult refused;
-    refused.status = PayloadStatus::kNoMemory;
+    refused.status = TARN_NO_MEMORY;
     return refused;
   }
   Job job{transform.decipher != nullptr ? *transform.decipher : KeyWords{},
@@ -176,23 +176,23 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
 
   PayloadResult result;
   if (job.no_memory) {
-    result.status = PayloadStatus::kNoMemory;
+    result.status = TARN_NO_MEMORY;
     return result;
   }
   if (job.cancelled) {
-    result.status = PayloadStatus::kCancelled;
+    result.status = TARN_CANCELLED;
     return result;
   }
   // The input must end where it was measured: a file that grew under us is not the image.
   unsigned char extra;
   if (job.read_failed || platform::ReadAt(in.file, &extra, 1, in.offset + size) != 0) {
-    result.status = PayloadStatus::kReadFailed;
+    result.status = TARN_READ_FAILED;
     return result;
   }
   result.in_crc = CombineChunks(job.in_crcs, size);
   result.plain_crc = job.decipher ? CombineChunks(job.plain_crcs, size) : result.in_crc;
   if (job.write_failed) {
-    result.status = PayloadStatus::kWriteFailed;
+    result.status = TARN_WRITE_FAILED;
     return result;
   }
   result.out_crc = job.encipher ? CombineChunks(job.out_crcs, size) : result.plain_crc;

@@ -77,7 +77,7 @@ TEST_F(PayloadTest, LargePayloadMatchesTheBlockCipherAndOnePassChecksums) {
   const KeyWords key{0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210};
   const PayloadResult result =
       TransformPayload(Enc(key), {in_, 0}, {out_.handle(), 0}, plain.size());
-  ASSERT_EQ(result.status, PayloadStatus::kOk);
+  ASSERT_EQ(result.status, TARN_OK);
 
   std::vector<unsigned char> expected = plain;
   cipher::EncipherBlocksScalar(key, expected.data(), expected.size() / kBlockSize);
@@ -90,12 +90,10 @@ TEST_F(PayloadTest, InputThatIsNotExactlyTheMeasuredSizeIsARejectedRead) {
   const auto plain = RandomBytes(1000);
   Open(plain);
   const KeyWords key{};
-  EXPECT_EQ(TransformPayload(Dec(key), {in_, 0}, {out_.handle(), 0}, 999).status,
-            PayloadStatus::kReadFailed);
+  EXPECT_EQ(TransformPayload(Dec(key), {in_, 0}, {out_.handle(), 0}, 999).status, TARN_READ_FAILED);
   EXPECT_EQ(TransformPayload(Dec(key), {in_, 0}, {out_.handle(), 0}, 1001).status,
-            PayloadStatus::kReadFailed);
-  EXPECT_EQ(TransformPayload(Dec(key), {in_, 10}, {out_.handle(), 0}, 990).status,
-            PayloadStatus::kOk);
+            TARN_READ_FAILED);
+  EXPECT_EQ(TransformPayload(Dec(key), {in_, 10}, {out_.handle(), 0}, 990).status, TARN_OK);
 }
 
 TEST_F(PayloadTest, FailuresInEitherWorker) {
@@ -106,11 +104,10 @@ TEST_F(PayloadTest, FailuresInEitherWorker) {
   platform::InputFile unwritable;  // open read-only: every write to it fails
   ASSERT_TRUE(unwritable.Open((dir_ / "in").string()));
   const FilePlace nowhere{unwritable.handle(), 0};
-  EXPECT_EQ(TransformPayload(Enc(key), {in_, 0}, nowhere, plain.size()).status,
-            PayloadStatus::kWriteFailed);
+  EXPECT_EQ(TransformPayload(Enc(key), {in_, 0}, nowhere, plain.size()).status, TARN_WRITE_FAILED);
   // A decipher reads on after the failed write, so the payload's checksum is still whole.
   const PayloadResult decipher = TransformPayload(Dec(key), {in_, 0}, nowhere, plain.size());
-  EXPECT_EQ(decipher.status, PayloadStatus::kWriteFailed);
+  EXPECT_EQ(decipher.status, TARN_WRITE_FAILED);
   EXPECT_EQ(decipher.in_crc, checksum::Crc32(plain.data(), plain.size()));
   // The input cut short late, then early, whichever worker meets the end. (Where an open input
   // is held against writers, as on Windows, it cannot be cut at all.)
@@ -120,7 +117,7 @@ TEST_F(PayloadTest, FailuresInEitherWorker) {
     if (held) GTEST_SKIP() << "the held input cannot be cut here: " << held.message();
     for (const Transform& transform : {Enc(key), Dec(key)}) {
       EXPECT_EQ(TransformPayload(transform, {in_, 0}, {out_.handle(), 0}, plain.size()).status,
-                PayloadStatus::kReadFailed)
+                TARN_READ_FAILED)
           << cut;
     }
   }
@@ -130,7 +127,7 @@ TEST_F(PayloadTest, EmptyPayload) {
   Open({});
   const KeyWords zero{};
   const PayloadResult result = TransformPayload(Enc(zero), {in_, 0}, {out_.handle(), 52}, 0);
-  EXPECT_EQ(result.status, PayloadStatus::kOk);
+  EXPECT_EQ(result.status, TARN_OK);
   EXPECT_EQ(result.in_crc, 0u);
   EXPECT_EQ(result.out_crc, 0u);
 }

@@ -93,30 +93,31 @@ std::string LastCause() {
   return CauseText(cause);
 }
 
-// The verdict word of a check's status.
-const char* Verdict(tarn_status status) {
-  switch (status) {
-    case TARN_OK:
-      return "ok";
-    case TARN_NOT_A_CONTAINER:
-      return "not-a-container";
-    case TARN_UNKNOWN_VERSION:
-      return "unknown-version";
-    case TARN_WRONG_SIZE:
-      return "wrong-size";
-    case TARN_PAYLOAD_DAMAGED:
-      return "payload-damaged";
-    case TARN_IMAGE_MISMATCH:
-      return "image-mismatch";
-    default:
-      return "unreadable";
+// How a check's verdicts are shown: the word of the JSON output and the text of the line.
+// A status not in the table is not a verdict: the file could not be checked.
+struct VerdictText {
+  tarn_status status;
+  const char* word;
+  const char* line;
+};
+constexpr VerdictText kVerdicts[] = {
+    {TARN_OK, "ok", "ok"},
+    {TARN_NOT_A_CONTAINER, "not-a-container", "not a container"},
+    {TARN_UNKNOWN_VERSION, "unknown-version", "unknown version"},
+    {TARN_WRONG_SIZE, "wrong-size", "wrong size"},
+    {TARN_PAYLOAD_DAMAGED, "payload-damaged", "payload damaged"},
+    {TARN_IMAGE_MISMATCH, "image-mismatch", "image mismatch (wrong key or damaged header)"},
+};
+
+const VerdictText* VerdictOf(tarn_status status) {
+  for (const VerdictText& v : kVerdicts) {
+    if (v.status == status) return &v;
   }
+  return nullptr;
 }
 
 bool IsCheckFailure(tarn_status status) {
-  return status == TARN_NOT_A_CONTAINER || status == TARN_UNKNOWN_VERSION ||
-         status == TARN_WRONG_SIZE || status == TARN_PAYLOAD_DAMAGED ||
-         status == TARN_IMAGE_MISMATCH;
+  return status != TARN_OK && VerdictOf(status) != nullptr;
 }
 
 int ExitFor(tarn_status status) {
@@ -210,7 +211,8 @@ nlohmann::json ToJson(const std::string& file, const Checked& c) {
   const auto checked = [](int was, int ok) { return was ? nlohmann::json(ok != 0) : nullptr; };
   nlohmann::json j;
   j["file"] = file;
-  j["verdict"] = Verdict(c.status);
+  const VerdictText* verdict = VerdictOf(c.status);
+  j["verdict"] = verdict != nullptr ? verdict->word : "unreadable";
   j["image_size"] = Field(c, 12, c.info.image_size);
   j["container_size"] = read ? nlohmann::json(c.info.container_size) : nullptr;
   j["image_crc32"] = Field(c, 8, Hex32(c.info.image_crc));
@@ -226,22 +228,10 @@ nlohmann::json ToJson(const std::string& file, const Checked& c) {
 }
 
 std::string Describe(const Checked& c, bool with_key) {
-  switch (c.status) {
-    case TARN_OK:
-      return with_key ? "ok" : "payload intact";
-    case TARN_NOT_A_CONTAINER:
-      return "not a container";
-    case TARN_UNKNOWN_VERSION:
-      return "unknown version";
-    case TARN_WRONG_SIZE:
-      return "wrong size";
-    case TARN_PAYLOAD_DAMAGED:
-      return "payload damaged";
-    case TARN_IMAGE_MISMATCH:
-      return "image mismatch (wrong key or damaged header)";
-    default:
-      return std::string("unreadable (") + tarn_status_string(c.status) + ")";
-  }
+  if (c.status == TARN_OK && !with_key) return "payload intact";
+  const VerdictText* verdict = VerdictOf(c.status);
+  return verdict != nullptr ? verdict->line
+                            : std::string("unreadable (") + tarn_status_string(c.status) + ")";
 }
 
 int CheckFiles(const Options& options, const tarn_key* key) {
