@@ -94,10 +94,6 @@ void RemovePendingOutputs();
 
 // --- Files ---------------------------------------------------------------------------------
 
-// True when the name denotes something that exists and is not a directory. The name is taken
-// literally: wildcard characters match only themselves.
-bool FileExists(const std::string& name);
-
 // What identifies a file's contents at one moment: its size and its modification and change
 // times (zero where a kind of file has none that mean anything, such as a block device).
 struct FileStamp {
@@ -182,12 +178,6 @@ class OutputFile {
   bool replaces_ = false;     // an existing file will be replaced
   std::uint32_t mode_ = 0, owner_ = 0, group_ = 0;  // what the published file gets
 };
-
-// Creates a new file `name` holding the n bytes, synced to stable storage: on POSIX readable
-// and writable by this user alone (0600); on Windows with the access its directory passes
-// on, and open to no other process while it is written. False, with nothing created, when the name
-// exists or the file cannot be made whole.
-bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n);
 
 // Reads up to n bytes from `offset`, stopping early only at the end of the file: the count
 // read, or -1 on failure. Safe to call from several threads at once.

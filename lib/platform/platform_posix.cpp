@@ -252,11 +252,6 @@ void RemovePendingOutputs() {
   }
 }
 
-bool FileExists(const std::string& name) {
-  struct stat st;
-  return !name.empty() && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 namespace {
 
 // What identifies the contents of an open file now; false when it cannot be measured.
@@ -504,18 +499,6 @@ void OutputFile::Discard() {
   if (dir_ != kNoFile) close(static_cast<int>(dir_));
   dir_ = kNoFile;
   replaces_ = false;
-}
-
-bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
-  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return Failed();
-  bool ok = WriteAt(fd, data, n, 0) && (fsync(fd) == 0 || Failed());
-  if (close(fd) != 0 && ok) ok = Failed();
-  if (!ok) {
-    unlink(name.c_str());
-    return false;
-  }
-  return true;
 }
 
 std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset) {

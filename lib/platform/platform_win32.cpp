@@ -137,12 +137,6 @@ void RemovePendingOutputs() {
   ReleaseSRWLockExclusive(&g_output_lock);
 }
 
-bool FileExists(const std::string& name) {
-  if (name.empty() || HasWildcard(name)) return false;
-  const DWORD attributes = GetFileAttributesA(name.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 namespace {
 
 bool StampOf(HANDLE file, FileStamp* stamp) {
@@ -307,21 +301,6 @@ void OutputFile::Discard() {
   handle_ = kNoFile;
   leaf_.clear();
   replaces_ = false;
-}
-
-bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
-  if (name.empty() || HasWildcard(name)) return Failed(ERROR_INVALID_NAME);
-  // A new file that no other process opens while it is written.
-  const HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Failed();
-  bool ok = WriteAt(FromHandle(file), data, n, 0) && (FlushFileBuffers(file) != 0 || Failed());
-  if (!CloseHandle(file) && ok) ok = Failed();
-  if (!ok) {
-    DeleteFileA(name.c_str());
-    return false;
-  }
-  return true;
 }
 
 std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t offset) {

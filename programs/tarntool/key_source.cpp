@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "common/process.h"
 #include "platform/secret.h"
 
 namespace tarntool {

@@ -20,7 +20,7 @@
 
 #include "key_source.h"
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "common/process.h"
 #include "platform/secret.h"
 #include "streams.h"
 #include "tarn/tarn.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "platform/process.h"
+#include "common/process.h"
 
 namespace tarntool {
 namespace {

@@ -1,7 +1,7 @@
 #include "app/front_end.h"
 
 #include "app/pipelines.h"
-#include "platform/process.h"
+#include "common/process.h"
 #include "strman/strman.h"
 
 namespace tarn::app {
@@ -93,7 +93,7 @@ int RunMainSequence(RunState& state) {
   }
   if (state.key_text.size() != 32) return Fail(console, "Error: incorrect key length!");
   if (!sm.AllInSet(state.key_text, KeyDigits())) return Fail(console, "Error: incorrect key!");
-  state.key() = cipher::SetKey(state.key_text);
+  state.key_words.emplace(platform::Secret::Holding(cipher::SetKey(state.key_text)));
 
   if (codec::OpenInput(state.files, state.input_name.c_str()) != TARN_OK) {
     return Fail(console, "Error: can't open input file!");

@@ -4,7 +4,7 @@
 #include "app/front_end.h"
 #include "app/report.h"
 #include "app/run_state.h"
-#include "platform/process.h"
+#include "common/process.h"
 #include "strman/strman.h"
 #include "util/simd_mask.h"
 

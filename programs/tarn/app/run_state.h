@@ -2,6 +2,7 @@
 // mode, the open files, the key words, the container header and the console.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/console.h"
@@ -30,10 +31,10 @@ struct RunState {
   Mode mode = Mode::kNone;
   std::string input_name, output_name, key_text;
   codec::Files files;  // the input, measured once when it is opened, and the output
-  platform::Secret key_words = platform::Secret::Holding(cipher::KeyWords{});
+  std::optional<platform::Secret> key_words;  // once the key is known; memory may run out
   container::Header header;
 
-  cipher::KeyWords& key() { return key_words.As<cipher::KeyWords>(); }
+  cipher::KeyWords& key() { return key_words->As<cipher::KeyWords>(); }
 
   // Overwrites the key and every text that holds it, so that they do not outlive the run in
   // memory.
@@ -42,7 +43,7 @@ struct RunState {
       platform::WipeMemory(text->data(), text->size());
       text->clear();
     }
-    key() = cipher::KeyWords{};
+    key_words.reset();
   }
 
   // Closes the input and removes an unfinished output. Safe on every path; the files' own

@@ -1,6 +1,6 @@
 // Start-up and shutdown of the string toolkit: its character tables, currency format and the
 // StringManager singleton.
-#include "platform/process.h"
+#include "common/process.h"
 #include "strman/strman.h"
 #include "strman/strman_internal.h"
 

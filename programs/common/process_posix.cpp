@@ -17,8 +17,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/process.h"
 #include "platform/posix_common.h"
-#include "platform/process.h"
 
 // Provided by the GNU linker: the first byte of the executable's image.
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): named by the linker
@@ -229,6 +229,23 @@ SmallFile ReadSmallFile(const std::string& name, Secret* text) {
   if (!result.ok && !result.too_large) result.error = errno;
   close(fd);
   return result;
+}
+
+bool FileExists(const std::string& name) {
+  struct stat st;
+  return !name.empty() && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return SetCause({errno, nullptr}), false;
+  bool ok = WriteAt(fd, data, n, 0) && (fsync(fd) == 0 || (SetCause({errno, nullptr}), false));
+  if (close(fd) != 0 && ok) ok = (SetCause({errno, nullptr}), false);
+  if (!ok) {
+    unlink(name.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool RandomBytes(void* bytes, std::size_t n) {

@@ -11,10 +11,21 @@
 #include <cstring>
 #include <string>
 
-#include "platform/process.h"
+#include "common/process.h"
 
 namespace tarn::platform {
 namespace {
+
+// Records the system's error as the cause of a failure; false, for `return Failed();`.
+bool Failed(DWORD code = GetLastError()) {
+  SetCause({static_cast<int>(code), nullptr});
+  return false;
+}
+
+// Names are taken literally: a wildcard character matches only itself.
+bool HasWildcard(const std::string& name) {
+  return name.find_first_of("*?") != std::string::npos;
+}
 
 BOOL WINAPI OnControlEvent(DWORD) {
   RemovePendingOutputs();
@@ -202,6 +213,28 @@ SmallFile ReadSmallFile(const std::string& name, Secret* text) {
   if (!result.ok && !result.too_large) result.error = static_cast<int>(error);
   CloseHandle(file);
   return result;
+}
+
+bool FileExists(const std::string& name) {
+  if (name.empty() || HasWildcard(name)) return false;
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
+  if (name.empty() || HasWildcard(name)) return SetCause({ERROR_INVALID_NAME, nullptr}), false;
+  // A new file that no other process opens while it is written.
+  const HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Failed();
+  bool ok = WriteAt(reinterpret_cast<FileHandle>(file), data, n, 0) &&
+            (FlushFileBuffers(file) != 0 || Failed());
+  if (!CloseHandle(file) && ok) ok = Failed();
+  if (!ok) {
+    DeleteFileA(name.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool RandomBytes(void* bytes, std::size_t n) {

@@ -1,5 +1,6 @@
-// The rest of the seam to the operating system, for the programs: the process, its command
-// line, the console, the user's locale and the executable. See platform.h.
+// The programs' half of the seam to the operating system: the process, its command line, the
+// console, the user's locale, key sources and new files of their own. The library never
+// touches any of it; see lib/platform/platform.h for the library's half.
 #pragma once
 
 #include <cstddef>
@@ -93,6 +94,16 @@ struct SmallFile {
 // Reads a small file (a key file) whole into `text`, as ReadDescriptor does, refusing a
 // directory; from a FIFO the text ends at the first line ending.
 SmallFile ReadSmallFile(const std::string& name, Secret* text);
+
+// True when the name denotes something that exists and is not a directory. The name is taken
+// literally: wildcard characters match only themselves.
+bool FileExists(const std::string& name);
+
+// Creates a new file `name` holding the n bytes, synced to stable storage: on POSIX readable
+// and writable by this user alone (0600); on Windows with the access its directory passes
+// on, and open to no other process while it is written. False, with nothing created, when the name
+// exists or the file cannot be made whole.
+bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n);
 
 // Fills n bytes from the system's source of random numbers; false when it has none.
 bool RandomBytes(void* bytes, std::size_t n);
