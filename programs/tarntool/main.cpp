@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -220,7 +221,7 @@ nlohmann::json ToJson(const std::string& file, const Checked& c) {
   j["payload_ok"] = checked(c.info.payload_checked, c.info.payload_ok);
   j["image_ok"] = checked(c.info.image_checked, c.info.image_ok);
   nlohmann::json words = nlohmann::json::array();
-  for (std::size_t w = 0; w < 13; ++w) {
+  for (std::size_t w = 0; w < std::size(c.info.words); ++w) {
     if (!Field(c, w, 0).is_null()) words.push_back(c.info.words[w]);
   }
   j["words"] = words;
