@@ -171,8 +171,8 @@ class OutputFile {
 
  private:
   FileHandle handle_ = kNoFile;
-  FileHandle dir_ = kNoFile;  // the output's directory, where the platform has directory handles
-  std::string leaf_;          // the output's name: in dir_, or the whole path
+  FileHandle dir_ = kNoFile;  // the output's directory, held from Create to Commit
+  std::string leaf_;          // the output's name in dir_
   std::string temp_;          // the unfinished file's name, where it has one
   int slot_ = -1;             // its registration for removal on a signal
   bool replaces_ = false;     // an existing file will be replaced

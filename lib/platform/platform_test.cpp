@@ -3,17 +3,136 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
 namespace tarn::platform {
 namespace {
+
+// A folder of its own, removed with whatever is left in it.
+struct Folder {
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("tarn-platform-" + std::to_string(std::random_device{}()));
+  Folder() { std::filesystem::create_directories(path / "sub"); }
+  ~Folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  // The names in a folder of it; none when there is no such folder.
+  std::vector<std::string> Names(const char* under) const {
+    std::vector<std::string> names;
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(path / under, missing))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
+};
+
+std::string Contents(const std::filesystem::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// The output object's promise: published whole by Commit, through the directory it took at
+// Create, or nothing published and nothing left, with an existing file as it was.
+TEST(OutputFileTest, PublishesWholeThroughItsDirectoryOrLeavesNothing) {
+  using Names = std::vector<std::string>;
+  struct Case {
+    const char* what;
+    void (*before_commit)(const std::filesystem::path& dir);  // nullptr: discarded instead
+    bool committed;
+    Names sub, moved;  // what the two folders hold after
+  };
+  const Case cases[] = {
+      {"discarded", nullptr, false, {"out.bin"}, {}},
+      {"committed", [](const std::filesystem::path&) {}, true, {"out.bin"}, {}},
+#ifndef _WIN32  // Windows refuses to move or remove a folder that holds an open file
+      {"its directory moved away and another put in its place",
+       [](const std::filesystem::path& dir) {
+         std::filesystem::rename(dir / "sub", dir / "moved");
+         std::filesystem::create_directory(dir / "sub");
+       },
+       true,
+       {},
+       {"out.bin"}},
+      {"its directory removed",
+       [](const std::filesystem::path& dir) { std::filesystem::remove_all(dir / "sub"); },
+       false,
+       {},
+       {}},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Folder dir;
+    std::ofstream(dir.path / "sub" / "out.bin") << "precious";
+    OutputFile file;
+    ASSERT_TRUE(file.Create((dir.path / "sub" / "out.bin").string(), kNoFile));
+    ASSERT_TRUE(WriteAt(file.handle(), "new bytes", 9, 0));
+    if (c.before_commit != nullptr) {
+      c.before_commit(dir.path);
+      ClearCause();
+      EXPECT_EQ(file.Commit(), c.committed);
+      EXPECT_EQ(LastCause().system_error != 0, !c.committed);
+    } else {
+      file.Discard();
+    }
+    EXPECT_EQ(dir.Names("sub"), c.sub);
+    EXPECT_EQ(dir.Names("moved"), c.moved);
+    for (const char* folder : {"sub", "moved"}) {
+      const auto published = dir.path / folder / "out.bin";
+      if (std::filesystem::exists(published)) {
+        EXPECT_EQ(Contents(published), c.committed ? "new bytes" : "precious");
+      }
+    }
+  }
+}
+
+// A relative name is published where it was when the output was created, wherever the process
+// has gone since.
+TEST(OutputFileTest, ARelativeNameStaysWhereItWasCreated) {
+  const Folder dir;
+  const auto was = std::filesystem::current_path();
+  std::filesystem::create_directory(dir.path / "moved");
+  std::filesystem::current_path(dir.path / "sub");
+  OutputFile file;
+  const bool created = file.Create("out.bin", kNoFile);
+  std::filesystem::current_path(dir.path / "moved");
+  const bool committed = created && WriteAt(file.handle(), "new bytes", 9, 0) && file.Commit();
+  std::filesystem::current_path(was);
+  EXPECT_TRUE(committed);
+  EXPECT_EQ(Contents(dir.path / "sub" / "out.bin"), "new bytes");
+  EXPECT_EQ(dir.Names("moved"), std::vector<std::string>{});
+}
+
+TEST(OutputFileTest, ALinkLeadsToTheFileItNames) {
+  const Folder dir;
+  const auto target = dir.path / "sub" / "target.bin", link = dir.path / "sub" / "link.bin";
+  std::ofstream(target) << "precious";
+  try {
+    std::filesystem::create_symlink(target, link);
+  } catch (const std::filesystem::filesystem_error& e) {
+    GTEST_SKIP() << "no symbolic link to be had: " << e.what();
+  }
+  OutputFile file;
+  ASSERT_TRUE(file.Create(link.string(), kNoFile));
+  ASSERT_TRUE(WriteAt(file.handle(), "new bytes", 9, 0));
+  ASSERT_TRUE(file.Commit());
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Contents(target), "new bytes");
+}
 
 #ifndef _WIN32
 // The umask as the system reports it for the process, read from outside the seam's code.
@@ -45,6 +164,29 @@ TEST(PlatformTest, ReadingTheUmaskNeverChangesIt) {
   watcher.join();
   umask(before);
   EXPECT_FALSE(changed);
+}
+
+TEST(OutputFileTest, AWriteBeyondTheFileSizeLimitFailsAndIsDiscarded) {
+  const Folder dir;
+  const auto out = dir.path / "sub" / "out.bin";
+  std::ofstream(out) << "precious";
+  OutputFile file;
+  ASSERT_TRUE(file.Create(out.string(), kNoFile));
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = 4;
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+  ClearCause();
+  const bool written = WriteAt(file.handle(), "new bytes", 9, 0);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(LastCause().system_error, EFBIG);
+  file.Discard();
+  EXPECT_EQ(Contents(out), "precious");
+  EXPECT_EQ(dir.Names("sub"), std::vector<std::string>{"out.bin"});
 }
 #endif
 

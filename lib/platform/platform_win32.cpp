@@ -159,15 +159,62 @@ bool SameFile(HANDLE a, HANDLE b) {
 }
 
 // Gives the open file the name `target`, replacing a file of that name, through the handle.
-bool RenameByHandle(HANDLE file, const std::wstring& target) {
-  const std::size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(WCHAR);
+// Gives an open file the name `leaf` in the directory open as `dir`, replacing what is there.
+// The system's own call takes a name relative to a directory's handle; the Win32 wrapper would
+// make the name absolute from the current directory first.
+bool RenameByHandle(HANDLE file, HANDLE dir, const std::wstring& leaf) {
+  using SetInformation = LONG(WINAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+  using StatusToError = ULONG(WINAPI*)(LONG);
+  static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  static const auto set = reinterpret_cast<SetInformation>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtSetInformationFile")));
+  static const auto to_error = reinterpret_cast<StatusToError>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (set == nullptr || to_error == nullptr) return Failed(ERROR_CALL_NOT_IMPLEMENTED);
+  // FILE_RENAME_INFORMATION, whose layout FILE_RENAME_INFO shares.
+  const std::size_t bytes = sizeof(FILE_RENAME_INFO) + leaf.size() * sizeof(WCHAR);
   std::string storage(bytes, '\0');
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
   info->ReplaceIfExists = TRUE;
-  info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(WCHAR));
-  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
-  return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != 0;
+  info->RootDirectory = dir;
+  info->FileNameLength = static_cast<DWORD>(leaf.size() * sizeof(WCHAR));
+  std::memcpy(info->FileName, leaf.c_str(), (leaf.size() + 1) * sizeof(WCHAR));
+  IO_STATUS_BLOCK io = {};
+  constexpr int kFileRenameInformation = 10;
+  const LONG status = set(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformation);
+  if (status < 0) return Failed(to_error(status));
+  return true;
+}
+
+// The path an open file is reached by once every link on the way is followed, in the long
+// form; empty when the system cannot tell.
+std::wstring FinalPath(HANDLE file) {
+  const DWORD n = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (n == 0) return std::wstring();
+  std::wstring path(n, L'\0');
+  const DWORD got = GetFinalPathNameByHandleW(file, path.data(), n, FILE_NAME_NORMALIZED);
+  if (got == 0 || got >= n) return std::wstring();
+  path.resize(got);
+  return path;
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
+                      nullptr, nullptr);
+  return narrow;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
 }
 
 }  // namespace
@@ -220,12 +267,23 @@ void InputFile::Close() {
 bool OutputFile::Create(const std::string& name, FileHandle input) {
   Discard();
   if (name.empty() || HasWildcard(name)) return Failed(ERROR_INVALID_NAME);
-  const std::wstring full = LongFullPath(name);
+  std::wstring full = LongFullPath(name);
+  DWORD attributes = GetFileAttributesW(full.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    // A symbolic link: the output is the file it leads to, which is replaced, not the link.
+    const HANDLE target = CreateFileW(full.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) return Failed();
+    full = FinalPath(target);
+    CloseHandle(target);
+    if (full.empty()) return Failed();
+    attributes = GetFileAttributesW(full.c_str());
+  }
   const std::size_t slash = full.find_last_of(L'\\');
   if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) {
     return Failed(ERROR_INVALID_NAME);
   }
-  const DWORD attributes = GetFileAttributesW(full.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Refused("a directory");
     // An existing file is replaced only when it could be written in place: not read-only,
@@ -246,6 +304,12 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
     return Failed();
   }
   const std::wstring dir = full.substr(0, slash + 1);
+  // The directory is held from here to the commit, which publishes into it whatever becomes of
+  // its path meanwhile; others may still rename or remove it.
+  const HANDLE folder = CreateFileW(dir.c_str(), FILE_TRAVERSE | FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return Failed();
   OutputLock lock;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::wstring temp = dir + HiddenName();
@@ -255,25 +319,29 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
                     CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
-      return Failed();
+      Failed();
+      CloseHandle(folder);
+      return false;
     }
     if (!MarkForDeletion(file, true)) {
       Failed();
       CloseHandle(file);
       DeleteFileW(temp.c_str());
+      CloseHandle(folder);
       return false;
     }
     handle_ = FromHandle(file);
-    leaf_ = name;
+    dir_ = FromHandle(folder);
+    leaf_ = Utf8(full.substr(slash + 1));
     return true;
   }
+  CloseHandle(folder);
   return Failed(ERROR_FILE_EXISTS);
 }
 
 bool OutputFile::Commit() {
   if (handle_ == kNoFile) return false;
   const HANDLE file = ToHandle(handle_);
-  const std::wstring target = LongFullPath(leaf_);
   FILE_BASIC_INFO basic = {};  // zero times: left as they are
   basic.FileAttributes = replaces_ && mode_ != 0 ? mode_ : FILE_ATTRIBUTE_NORMAL;
   bool ok = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0 &&
@@ -281,7 +349,7 @@ bool OutputFile::Commit() {
   if (ok) {
     OutputLock lock;
     ok = MarkForDeletion(file, false);
-    ok = ok && RenameByHandle(file, target) && FlushFileBuffers(file) != 0;
+    ok = ok && RenameByHandle(file, ToHandle(dir_), FromUtf8(leaf_)) && FlushFileBuffers(file) != 0;
     if (!ok) MarkForDeletion(file, true);
   }
   if (!ok) {
@@ -291,14 +359,15 @@ bool OutputFile::Commit() {
   }
   CloseHandle(file);
   handle_ = kNoFile;
-  leaf_.clear();
+  Discard();  // the directory's handle and the names
   return true;
 }
 
 void OutputFile::Discard() {
   // The file is marked for deletion: closing its handle removes it.
   if (handle_ != kNoFile) CloseHandle(ToHandle(handle_));
-  handle_ = kNoFile;
+  if (dir_ != kNoFile) CloseHandle(ToHandle(dir_));
+  handle_ = dir_ = kNoFile;
   leaf_.clear();
   replaces_ = false;
 }
