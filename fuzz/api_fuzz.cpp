@@ -101,14 +101,16 @@ void Large(const std::uint8_t* data, std::size_t size, const tarn_key& key) {
   for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
     Check(entry.path().filename().string().rfind(".tarn-", 0) != 0);  // no unfinished file
   }
-  NoRoom(size, n, [&] { return tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr); });
+  NoRoom(size, n,
+         [&] { return tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr); });
   Check(Read(made) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
   Check(tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr) == TARN_OK);
   Check(Read(made) == model);
   tarn_info info;
   Check(tarn_verify_file(made.c_str(), &key, &info, nullptr, nullptr) == TARN_OK);
   std::ofstream(back, std::ios::binary) << "existing";
-  NoRoom(size, n, [&] { return tarn_decode_file(made.c_str(), back.c_str(), &key, nullptr, nullptr); });
+  NoRoom(size, n,
+         [&] { return tarn_decode_file(made.c_str(), back.c_str(), &key, nullptr, nullptr); });
   Check(Read(back) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
   Check(tarn_decode_file(made.c_str(), back.c_str(), &key, nullptr, nullptr) == TARN_OK);
   Check(Read(back) == image);

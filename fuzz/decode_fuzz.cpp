@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int status;
   {
     app::RunState state(false, fuzz::Capture);
-    state.key = Key();
+    state.key_words.emplace(platform::Secret::Holding(Key()));
     Check(codec::OpenInput(state.files, in.string().c_str()) == TARN_OK &&
           codec::CreateOutput(state.files, out.string().c_str()) == TARN_OK);
     status = app::RunDecode(state);

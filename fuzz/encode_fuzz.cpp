@@ -19,7 +19,7 @@ int RunOne(bool encode, const cipher::KeyWords& key, const std::filesystem::path
            const std::filesystem::path& to) {
   fuzz::Captured().clear();
   app::RunState state(false, fuzz::Capture);
-  state.key = key;
+  state.key_words.emplace(platform::Secret::Holding(key));
   Check(codec::OpenInput(state.files, from.string().c_str()) == TARN_OK &&
         codec::CreateOutput(state.files, to.string().c_str()) == TARN_OK);
   const int status = encode ? app::RunEncode(state) : app::RunDecode(state);

@@ -31,18 +31,6 @@
 namespace tarn::platform {
 namespace {
 
-// Records the system's error as the cause of a failure; false, for `return Failed();`.
-bool Failed(int code = errno) {
-  SetCause({code, nullptr});
-  return false;
-}
-
-// Records the seam's own reason as the cause of a refusal.
-bool Refused(const char* reason) {
-  SetCause({0, reason});
-  return false;
-}
-
 // Unfinished outputs that have a name, removed by the signal handler when the run is
 // interrupted. A slot is claimed with signals blocked, so that a signal sees either nothing or
 // a complete entry.

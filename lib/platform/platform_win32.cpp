@@ -10,21 +10,10 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32_common.h"
 
 namespace tarn::platform {
 namespace {
-
-// Records the system's error as the cause of a failure; false, for `return Failed();`.
-bool Failed(DWORD code = GetLastError()) {
-  SetCause({static_cast<int>(code), nullptr});
-  return false;
-}
-
-// Records the seam's own reason as the cause of a refusal.
-bool Refused(const char* reason) {
-  SetCause({0, reason});
-  return false;
-}
 
 HANDLE ToHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
@@ -92,10 +81,6 @@ std::wstring HiddenName() {
     name += L"abcdefghijklmnopqrstuvwxyz0123456789"[(mix >> 33) % 36];
   }
   return name;
-}
-
-bool HasWildcard(const std::string& name) {
-  return name.find_first_of("*?") != std::string::npos;
 }
 
 }  // namespace

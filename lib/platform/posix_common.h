@@ -1,12 +1,28 @@
-// What the two halves of the POSIX platform seam share: the signals that end a process and the
-// parts of a path. Included only by platform_posix.cpp and process_posix.cpp.
+// What the two POSIX halves of the seam to the operating system share: recording a cause, the
+// signals that end a process and the parts of a path. Included only by platform_posix.cpp and the
+// programs' process_posix.cpp.
 #pragma once
 
 #include <signal.h>
 
+#include <cerrno>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace tarn::platform {
+
+// Records the system's error as the cause of a failure; false, for `return Failed();`.
+inline bool Failed(int code = errno) {
+  SetCause({code, nullptr});
+  return false;
+}
+
+// Records the seam's own reason as the cause of a refusal.
+inline bool Refused(const char* reason) {
+  SetCause({0, reason});
+  return false;
+}
 
 // The catchable signals whose default action ends the process.
 inline constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,

@@ -238,9 +238,9 @@ bool FileExists(const std::string& name) {
 
 bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
   const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return SetCause({errno, nullptr}), false;
-  bool ok = WriteAt(fd, data, n, 0) && (fsync(fd) == 0 || (SetCause({errno, nullptr}), false));
-  if (close(fd) != 0 && ok) ok = (SetCause({errno, nullptr}), false);
+  if (fd < 0) return Failed();
+  bool ok = WriteAt(fd, data, n, 0) && (fsync(fd) == 0 || Failed());
+  if (close(fd) != 0 && ok) ok = Failed();
   if (!ok) {
     unlink(name.c_str());
     return false;

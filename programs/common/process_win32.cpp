@@ -1,4 +1,4 @@
-// Win32 implementation of the process half of the platform seam.
+// Win32 implementation of the programs' half of the seam to the operating system.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -12,20 +12,10 @@
 #include <string>
 
 #include "common/process.h"
+#include "platform/win32_common.h"
 
 namespace tarn::platform {
 namespace {
-
-// Records the system's error as the cause of a failure; false, for `return Failed();`.
-bool Failed(DWORD code = GetLastError()) {
-  SetCause({static_cast<int>(code), nullptr});
-  return false;
-}
-
-// Names are taken literally: a wildcard character matches only itself.
-bool HasWildcard(const std::string& name) {
-  return name.find_first_of("*?") != std::string::npos;
-}
 
 BOOL WINAPI OnControlEvent(DWORD) {
   RemovePendingOutputs();
@@ -222,7 +212,7 @@ bool FileExists(const std::string& name) {
 }
 
 bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
-  if (name.empty() || HasWildcard(name)) return SetCause({ERROR_INVALID_NAME, nullptr}), false;
+  if (name.empty() || HasWildcard(name)) return Failed(ERROR_INVALID_NAME);
   // A new file that no other process opens while it is written.
   const HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/platform.h"
 #include "common/process.h"
+#include "platform/platform.h"
 #include "platform/secret.h"
 
 namespace tarntool {

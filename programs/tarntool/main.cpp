@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/process.h"
 #include "key_source.h"
 #include "platform/platform.h"
-#include "common/process.h"
 #include "platform/secret.h"
 #include "streams.h"
 #include "tarn/tarn.h"
