@@ -14,9 +14,6 @@ namespace tarn::checksum {
 
 inline constexpr std::uint32_t kCrc32Start = 0xFFFFFFFFu;
 
-// The 256-entry table of the byte-at-a-time method.
-const std::uint32_t* Crc32Table();
-
 // Feeds n bytes to the register and returns the new register (not complemented).
 std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t n);
 

@@ -24,10 +24,6 @@ constexpr Table kTable = MakeTable();
 
 }  // namespace
 
-const std::uint32_t* Crc32Table() {
-  return kTable.entries;
-}
-
 std::uint32_t Crc32UpdateBytewise(std::uint32_t reg, const void* data, std::size_t n) {
   const auto* p = static_cast<const unsigned char*>(data);
   for (std::size_t i = 0; i < n; ++i) reg = (reg >> 8) ^ kTable.entries[(reg ^ p[i]) & 0xFF];
