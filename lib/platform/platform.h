@@ -30,6 +30,20 @@ void ClearCause();
 // For a cause found on another thread, or judged above the seam.
 void SetCause(const Cause& cause);
 
+// What a call of this seam that can fail came to: true on success; on failure, the cause,
+// which is also kept as the thread's last cause for callers that pass on only the outcome.
+class [[nodiscard]] Status {
+ public:
+  // A success, or a failure whose cause is the thread's last cause.
+  Status(bool ok) : ok_(ok), cause_(ok ? Cause{} : LastCause()) {}  // NOLINT: converts
+  explicit operator bool() const { return ok_; }
+  const Cause& cause() const { return cause_; }
+
+ private:
+  bool ok_;
+  Cause cause_;
+};
+
 // The system's text for one of its error codes ("No such file or directory").
 std::string ErrorText(int system_error);
 
@@ -121,7 +135,7 @@ class InputFile {
   // writing, a writable shared mapping included, which is then refused; broken when someone
   // opens it for writing later, which Unchanged then reports. A block device is opened
   // exclusively, which a mounted one refuses.
-  bool Open(const std::string& name);
+  Status Open(const std::string& name);
   FileHandle handle() const { return handle_; }
   // The size measured when the file was opened.
   std::uint64_t size() const { return stamp_.size; }
@@ -155,7 +169,7 @@ class OutputFile {
   // or replaced by this user (read-only, another user's, in a sticky directory, held open by
   // another process on Windows); or when its directory takes no new file. `input` may be
   // kNoFile.
-  bool Create(const std::string& name, FileHandle input);
+  Status Create(const std::string& name, FileHandle input);
   FileHandle handle() const { return handle_; }
 
   // Gives the written file the permissions (and, where this user may set them, the owner and
@@ -164,7 +178,7 @@ class OutputFile {
   // and makes that name durable. Only the file this object wrote is ever published. False
   // when any step fails: then the unfinished file is removed and nothing is published, unless
   // only the last step (the directory's sync) failed, after the name was already in place.
-  bool Commit();
+  Status Commit();
 
   // Removes the unfinished file, if any. Safe to call more than once.
   void Discard();
@@ -185,7 +199,7 @@ std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t 
 
 // Writes all n bytes at `offset`; false on failure (a short write included). Safe to call
 // from several threads at once for separate stretches of the file.
-bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset);
+Status WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset);
 
 // Tells the system that the file will be read front to back once.
 void AdviseSequential(FileHandle file);

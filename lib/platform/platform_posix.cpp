@@ -280,7 +280,7 @@ bool SameFile(int dir, const std::string& name, int fd) {
 
 }  // namespace
 
-bool InputFile::Open(const std::string& name) {
+Status InputFile::Open(const std::string& name) {
   Close();
   // O_NONBLOCK keeps a FIFO from hanging the open; only regular files and block devices pass.
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -341,7 +341,7 @@ void InputFile::Close() {
   leased_ = false;
 }
 
-bool OutputFile::Create(const std::string& name, FileHandle input) {
+Status OutputFile::Create(const std::string& name, FileHandle input) {
   Discard();
   std::string final_name;
   if (name.empty()) return Failed(ENOENT);
@@ -423,7 +423,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
   return true;
 }
 
-bool OutputFile::Commit() {
+Status OutputFile::Commit() {
   if (handle_ == kNoFile) return false;
   const int fd = static_cast<int>(handle_);
   const int dir = static_cast<int>(dir_);
@@ -505,7 +505,7 @@ std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t 
   return static_cast<std::int64_t>(total);
 }
 
-bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset) {
+Status WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset) {
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (n > 0) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return Failed(EFBIG);

@@ -83,9 +83,9 @@ TEST(OutputFileTest, PublishesWholeThroughItsDirectoryOrLeavesNothing) {
     ASSERT_TRUE(WriteAt(file.handle(), "new bytes", 9, 0));
     if (c.before_commit != nullptr) {
       c.before_commit(dir.path);
-      ClearCause();
-      EXPECT_EQ(file.Commit(), c.committed);
-      EXPECT_EQ(LastCause().system_error != 0, !c.committed);
+      const Status committed = file.Commit();
+      EXPECT_EQ(static_cast<bool>(committed), c.committed);
+      EXPECT_EQ(committed.cause().system_error != 0, !c.committed);
     } else {
       file.Discard();
     }
@@ -108,7 +108,7 @@ TEST(OutputFileTest, ARelativeNameStaysWhereItWasCreated) {
   std::filesystem::create_directory(dir.path / "moved");
   std::filesystem::current_path(dir.path / "sub");
   OutputFile file;
-  const bool created = file.Create("out.bin", kNoFile);
+  const bool created = static_cast<bool>(file.Create("out.bin", kNoFile));
   std::filesystem::current_path(dir.path / "moved");
   const bool committed = created && WriteAt(file.handle(), "new bytes", 9, 0) && file.Commit();
   std::filesystem::current_path(was);
@@ -178,12 +178,12 @@ TEST(OutputFileTest, AWriteBeyondTheFileSizeLimitFailsAndIsDiscarded) {
   low.rlim_cur = 4;
   const auto previous = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
-  ClearCause();
-  const bool written = WriteAt(file.handle(), "new bytes", 9, 0);
+  const Status written = WriteAt(file.handle(), "new bytes", 9, 0);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);
-  EXPECT_EQ(LastCause().system_error, EFBIG);
+  EXPECT_EQ(written.cause().system_error, EFBIG);
+  EXPECT_EQ(LastCause().system_error, EFBIG);  // also kept for callers that see a bool
   file.Discard();
   EXPECT_EQ(Contents(out), "precious");
   EXPECT_EQ(dir.Names("sub"), std::vector<std::string>{"out.bin"});

@@ -221,7 +221,7 @@ std::string ErrorText(int system_error) {
   return result.empty() ? "error " + std::to_string(system_error) : result;
 }
 
-bool InputFile::Open(const std::string& name) {
+Status InputFile::Open(const std::string& name) {
   Close();
   if (name.empty() || HasWildcard(name)) return Failed(ERROR_FILE_NOT_FOUND);
   // Other readers are welcome; a writer is not, before or during the run.
@@ -249,7 +249,7 @@ void InputFile::Close() {
   handle_ = kNoFile;
 }
 
-bool OutputFile::Create(const std::string& name, FileHandle input) {
+Status OutputFile::Create(const std::string& name, FileHandle input) {
   Discard();
   if (name.empty() || HasWildcard(name)) return Failed(ERROR_INVALID_NAME);
   std::wstring full = LongFullPath(name);
@@ -324,7 +324,7 @@ bool OutputFile::Create(const std::string& name, FileHandle input) {
   return Failed(ERROR_FILE_EXISTS);
 }
 
-bool OutputFile::Commit() {
+Status OutputFile::Commit() {
   if (handle_ == kNoFile) return false;
   const HANDLE file = ToHandle(handle_);
   FILE_BASIC_INFO basic = {};  // zero times: left as they are
@@ -378,7 +378,7 @@ std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t 
   return static_cast<std::int64_t>(total);
 }
 
-bool WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset) {
+Status WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t offset) {
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (n > 0) {
     OVERLAPPED place = {};

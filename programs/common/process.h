@@ -103,7 +103,7 @@ bool FileExists(const std::string& name);
 // and writable by this user alone (0600); on Windows with the access its directory passes
 // on, and open to no other process while it is written. False, with nothing created, when the name
 // exists or the file cannot be made whole.
-bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n);
+Status CreatePrivateFile(const std::string& name, const void* data, std::size_t n);
 
 // Fills n bytes from the system's source of random numbers; false when it has none.
 bool RandomBytes(void* bytes, std::size_t n);

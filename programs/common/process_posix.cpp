@@ -236,7 +236,7 @@ bool FileExists(const std::string& name) {
   return !name.empty() && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
+Status CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
   const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return Failed();
   bool ok = WriteAt(fd, data, n, 0) && (fsync(fd) == 0 || Failed());

@@ -427,10 +427,9 @@ int Keygen(const Options& options) {
     k.text[2 * i + 1] = "0123456789ABCDEF"[k.bytes[i] & 0xF];
   }
   k.text[32] = '\n';
-  tarn::platform::ClearCause();
-  const bool made = tarn::platform::CreatePrivateFile(options.output, k.text, 33);
-  const tarn::platform::Cause cause = tarn::platform::LastCause();
+  const tarn::platform::Status made = tarn::platform::CreatePrivateFile(options.output, k.text, 33);
   if (!made) {
+    const tarn::platform::Cause& cause = made.cause();
     Message(options.output,
             "cannot create the key file: " +
                 (cause.system_error == EEXIST ? std::string("it exists already (never overwritten)")

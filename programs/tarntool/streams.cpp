@@ -89,7 +89,7 @@ tarn_status Sink::Create(const std::string& name, platform::FileHandle input) {
 
 bool Sink::WriteAt(const void* bytes, std::size_t n, std::uint64_t offset) {
   size_ = std::max(size_, offset + n);
-  return platform::WriteAt(stdout_ ? temp_ : file_.handle(), bytes, n, offset);
+  return static_cast<bool>(platform::WriteAt(stdout_ ? temp_ : file_.handle(), bytes, n, offset));
 }
 
 tarn_status Sink::Publish(int* error) {
