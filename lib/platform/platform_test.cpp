@@ -15,6 +15,7 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace tarn::platform {
@@ -164,6 +165,27 @@ TEST(PlatformTest, ReadingTheUmaskNeverChangesIt) {
   watcher.join();
   umask(before);
   EXPECT_FALSE(changed);
+}
+
+// A commit whose sync fails publishes nothing: the output's descriptor is turned into a
+// pipe's, which the system refuses to sync.
+TEST(OutputFileTest, AFailedSyncPublishesNothing) {
+  const Folder dir;
+  const auto out = dir.path / "sub" / "out.bin";
+  std::ofstream(out) << "precious";
+  OutputFile file;
+  ASSERT_TRUE(file.Create(out.string(), kNoFile));
+  ASSERT_TRUE(WriteAt(file.handle(), "new bytes", 9, 0));
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  ASSERT_EQ(dup2(pipe_ends[1], static_cast<int>(file.handle())), static_cast<int>(file.handle()));
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  const Status committed = file.Commit();
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(committed.cause().system_error, EINVAL);  // the sync's, not a later step's
+  EXPECT_EQ(Contents(out), "precious");
+  EXPECT_EQ(dir.Names("sub"), std::vector<std::string>{"out.bin"});
 }
 
 TEST(OutputFileTest, AWriteBeyondTheFileSizeLimitFailsAndIsDiscarded) {
