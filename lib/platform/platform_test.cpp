@@ -167,14 +167,25 @@ TEST(PlatformTest, ReadingTheUmaskNeverChangesIt) {
   EXPECT_FALSE(changed);
 }
 
+// An output made to replace a file that holds "precious", in a folder of its own.
+struct Replacing {
+  Folder dir;
+  std::filesystem::path out = dir.path / "sub" / "out.bin";
+  OutputFile file;
+  Replacing() { std::ofstream(out) << "precious"; }
+  // Nothing was published and nothing is left beside the file, which is as it was.
+  void ExpectUntouched() const {
+    EXPECT_EQ(Contents(out), "precious");
+    EXPECT_EQ(dir.Names("sub"), std::vector<std::string>{"out.bin"});
+  }
+};
+
 // A commit whose sync fails publishes nothing: the output's descriptor is turned into a
 // pipe's, which the system refuses to sync.
 TEST(OutputFileTest, AFailedSyncPublishesNothing) {
-  const Folder dir;
-  const auto out = dir.path / "sub" / "out.bin";
-  std::ofstream(out) << "precious";
-  OutputFile file;
-  ASSERT_TRUE(file.Create(out.string(), kNoFile));
+  Replacing r;
+  OutputFile& file = r.file;
+  ASSERT_TRUE(file.Create(r.out.string(), kNoFile));
   ASSERT_TRUE(WriteAt(file.handle(), "new bytes", 9, 0));
   int pipe_ends[2];
   ASSERT_EQ(pipe(pipe_ends), 0);
@@ -184,16 +195,13 @@ TEST(OutputFileTest, AFailedSyncPublishesNothing) {
   const Status committed = file.Commit();
   EXPECT_FALSE(committed);
   EXPECT_EQ(committed.cause().system_error, EINVAL);  // the sync's, not a later step's
-  EXPECT_EQ(Contents(out), "precious");
-  EXPECT_EQ(dir.Names("sub"), std::vector<std::string>{"out.bin"});
+  r.ExpectUntouched();
 }
 
 TEST(OutputFileTest, AWriteBeyondTheFileSizeLimitFailsAndIsDiscarded) {
-  const Folder dir;
-  const auto out = dir.path / "sub" / "out.bin";
-  std::ofstream(out) << "precious";
-  OutputFile file;
-  ASSERT_TRUE(file.Create(out.string(), kNoFile));
+  Replacing r;
+  OutputFile& file = r.file;
+  ASSERT_TRUE(file.Create(r.out.string(), kNoFile));
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   rlimit low = old;
@@ -207,8 +215,7 @@ TEST(OutputFileTest, AWriteBeyondTheFileSizeLimitFailsAndIsDiscarded) {
   EXPECT_EQ(written.cause().system_error, EFBIG);
   EXPECT_EQ(LastCause().system_error, EFBIG);  // also kept for callers that see a bool
   file.Discard();
-  EXPECT_EQ(Contents(out), "precious");
-  EXPECT_EQ(dir.Names("sub"), std::vector<std::string>{"out.bin"});
+  r.ExpectUntouched();
 }
 #endif
 
