@@ -7,7 +7,6 @@
 #include "codec/codec.h"
 #include "platform/secret.h"
 #include "tarn/tarn.h"
-#include "util/little_endian.h"
 
 namespace {
 
@@ -54,17 +53,6 @@ tarn_status Guarded(Body body) noexcept {
   }
 }
 
-void FillInfo(const container::Header& header, std::uint64_t container_size, tarn_info* info) {
-  if (info == nullptr) return;
-  const container::HeaderBytes bytes = container::Serialize(header);
-  for (std::size_t w = 0; w < container::kHeaderWords; ++w)
-    info->words[w] = util::LoadLe32(&bytes[4 * w]);
-  info->image_size = header.plainSize;
-  info->container_size = container_size;
-  info->image_crc = header.plainCrc;
-  info->payload_crc = header.payloadCrc;
-}
-
 tarn_status Encode(const char* input, const char* output, const tarn_key& key,
                    const UserProgress& progress) {
   codec::Files files;
@@ -93,7 +81,7 @@ tarn_status Decode(const char* input, const char* output, const tarn_key* key,
   if (status != TARN_OK) return status;
   container::Header header;
   status = codec::ReadHeader(files, &header);
-  FillInfo(header, files.input.size(), info);
+  if (info != nullptr) container::DescribeHeader(header, files.input.size(), info);
   if (status != TARN_OK) return status;
   if (output != nullptr) status = codec::CreateOutput(files, output);
   if (status != TARN_OK) return status;
@@ -210,7 +198,8 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
   auto* out = static_cast<unsigned char*>(image);
   const container::Header header = container::Parse(in, size);
   // A header that fails its checks is the verdict: nothing is deciphered, nothing written.
-  if (const tarn_status fields = codec::CheckHeader(header, size); fields != TARN_OK) return fields;
+  if (const tarn_status fields = container::CheckFields(header, size); fields != TARN_OK)
+    return fields;
   const std::size_t n = header.plainSize;  // and the payload is exactly that long
   tarn_decoder dec;
   size_t written = 0;

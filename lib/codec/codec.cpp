@@ -57,21 +57,7 @@ tarn_status ReadHeader(Files& files, container::Header* header) {
   const std::int64_t got = platform::ReadAt(files.input.handle(), bytes.data(), bytes.size(), 0);
   if (got < 0) return TARN_READ_FAILED;
   *header = container::Parse(bytes.data(), static_cast<std::size_t>(got));
-  return CheckHeader(*header, files.input.size());
-}
-
-tarn_status CheckHeader(const container::Header& header, std::uint64_t container_size) {
-  switch (container::CheckFields(header, container_size)) {
-    case container::FieldCheck::kUnknownMagic:
-      return TARN_NOT_A_CONTAINER;
-    case container::FieldCheck::kUnknownVersion:
-      return TARN_UNKNOWN_VERSION;
-    case container::FieldCheck::kWrongSize:
-      return TARN_WRONG_SIZE;
-    case container::FieldCheck::kPassed:
-      break;
-  }
-  return TARN_OK;
+  return container::CheckFields(*header, files.input.size());
 }
 
 PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,

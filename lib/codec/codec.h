@@ -37,9 +37,6 @@ tarn_status EncodePayload(Files& files, const cipher::KeyWords& key, container::
 // its fields: TARN_NOT_A_CONTAINER, TARN_UNKNOWN_VERSION, TARN_WRONG_SIZE, TARN_READ_FAILED.
 tarn_status ReadHeader(Files& files, container::Header* header);
 
-// The checks of a header's fields, as ReadHeader makes them, for a container of that size.
-tarn_status CheckHeader(const container::Header& header, std::uint64_t container_size);
-
 // What a pass over a container's payload found.
 struct PayloadVerdict {
   tarn_status status = TARN_OK;

@@ -41,17 +41,25 @@ Header Parse(const unsigned char* bytes, std::size_t n) {
   return header;
 }
 
-FieldCheck CheckFields(const Header& header, std::uint64_t container_size) {
+tarn_status CheckFields(const Header& header, std::uint64_t container_size) {
   if (header.zeroWord != 0 || header.magic1 != kMagic1 || header.magic2 != kMagic2) {
-    return FieldCheck::kUnknownMagic;
+    return TARN_NOT_A_CONTAINER;
   }
   if (header.versionA != kVersionA || header.versionB != kVersionB) {
-    return FieldCheck::kUnknownVersion;
+    return TARN_UNKNOWN_VERSION;
   }
   if (container_size != static_cast<std::uint64_t>(header.plainSize) + kHeaderSize) {
-    return FieldCheck::kWrongSize;
+    return TARN_WRONG_SIZE;
   }
-  return FieldCheck::kPassed;
+  return TARN_OK;
+}
+
+void DescribeHeader(const Header& header, std::uint64_t container_size, tarn_info* info) {
+  for (std::size_t w = 0; w < kHeaderWords; ++w) info->words[w] = header.*kWords[w];
+  info->image_size = header.plainSize;
+  info->container_size = container_size;
+  info->image_crc = header.plainCrc;
+  info->payload_crc = header.payloadCrc;
 }
 
 }  // namespace tarn::container

@@ -48,10 +48,13 @@ HeaderBytes Serialize(const Header& header);
 // Reads the first n bytes (at most 52); the words beyond them stay zero.
 Header Parse(const unsigned char* bytes, std::size_t n);
 
-// The checks made before any CRC pass, in their order.
-enum class FieldCheck { kPassed, kUnknownMagic, kUnknownVersion, kWrongSize };
+// The checks made before any CRC pass, in their order: the magic (TARN_NOT_A_CONTAINER), the
+// versions (TARN_UNKNOWN_VERSION) and that the container is plainSize + 52 bytes long
+// (TARN_WRONG_SIZE); TARN_OK when all pass.
+tarn_status CheckFields(const Header& header, std::uint64_t container_size);
 
-// Checks the magic, the versions and that the container is plainSize + 52 bytes long.
-FieldCheck CheckFields(const Header& header, std::uint64_t container_size);
+// Fills the fields of `info` that the header and the container's size give: its words, the
+// sizes and the two CRCs. The verdict fields are left as they are.
+void DescribeHeader(const Header& header, std::uint64_t container_size, tarn_info* info);
 
 }  // namespace tarn::container

@@ -34,30 +34,28 @@ TEST(HeaderTest, FieldChecksInTheirOrder) {
     const char* name;
     void (*patch)(Header&);
     std::uint64_t size;
-    FieldCheck expected;
+    tarn_status expected;
   };
   const Case cases[] = {
-      {"valid", [](Header&) {}, 152, FieldCheck::kPassed},
+      {"valid", [](Header&) {}, 152, TARN_OK},
       {"unchecked words",
        [](Header& h) { h.tag = h.reserved1 = h.constOne = h.reserved2 = h.reserved3 = 7; }, 152,
-       FieldCheck::kPassed},
-      {"zero word", [](Header& h) { h.zeroWord = 1; }, 152, FieldCheck::kUnknownMagic},
-      {"magic1", [](Header& h) { h.magic1 ^= 1; }, 152, FieldCheck::kUnknownMagic},
+       TARN_OK},
+      {"zero word", [](Header& h) { h.zeroWord = 1; }, 152, TARN_NOT_A_CONTAINER},
+      {"magic1", [](Header& h) { h.magic1 ^= 1; }, 152, TARN_NOT_A_CONTAINER},
       {"magic2 before version",
        [](Header& h) {
          h.magic2 = 0;
          h.versionB = 0;
        },
-       152, FieldCheck::kUnknownMagic},
-      {"versionA", [](Header& h) { h.versionA = 12; }, 152, FieldCheck::kUnknownVersion},
-      {"versionB 329 before size", [](Header& h) { h.versionB = 329; }, 7,
-       FieldCheck::kUnknownVersion},
-      {"one byte more", [](Header&) {}, 153, FieldCheck::kWrongSize},
-      {"shorter than a header", [](Header&) {}, 40, FieldCheck::kWrongSize},
+       152, TARN_NOT_A_CONTAINER},
+      {"versionA", [](Header& h) { h.versionA = 12; }, 152, TARN_UNKNOWN_VERSION},
+      {"versionB 329 before size", [](Header& h) { h.versionB = 329; }, 7, TARN_UNKNOWN_VERSION},
+      {"one byte more", [](Header&) {}, 153, TARN_WRONG_SIZE},
+      {"shorter than a header", [](Header&) {}, 40, TARN_WRONG_SIZE},
       {"size beyond 32 bits", [](Header& h) { h.plainSize = 0xFFFFFFFF; }, 0xFFFFFFFFull + 52,
-       FieldCheck::kPassed},
-      {"size wraps in 32 bits", [](Header& h) { h.plainSize = 0xFFFFFFF0; }, 0x24,
-       FieldCheck::kWrongSize},
+       TARN_OK},
+      {"size wraps in 32 bits", [](Header& h) { h.plainSize = 0xFFFFFFF0; }, 0x24, TARN_WRONG_SIZE},
   };
   for (const Case& c : cases) {
     Header h = good;

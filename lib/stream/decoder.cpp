@@ -6,7 +6,6 @@
 #include "checksum/crc32.h"
 #include "cipher/block_cipher.h"
 #include "stream/stream.h"
-#include "util/little_endian.h"
 
 namespace tarn::stream {
 namespace {
@@ -14,16 +13,7 @@ namespace {
 using container::kHeaderSize;
 
 DecoderState* Live(tarn_decoder* dec) {
-  if (dec == nullptr) return nullptr;
-  auto* s = std::launder(reinterpret_cast<DecoderState*>(dec->opaque));
-  return s->live == kDecoderLive ? s : nullptr;
-}
-
-tarn_status Fail(DecoderState* s, tarn_status status) {
-  Wipe(s->key, sizeof s->key);
-  Wipe(s->held, sizeof s->held);
-  s->failed = status;
-  return status;
+  return stream::Live<DecoderState>(dec, kDecoderLive);
 }
 
 // The header as far as the stream brought it, the words beyond that zero.
@@ -35,9 +25,9 @@ container::Header HeaderOf(const DecoderState& s, std::uint64_t have) {
 // The checks the header's words allow once `have` of its bytes are in: the magic from the
 // 12th byte on, the versions from the 48th.
 tarn_status CheckSoFar(const DecoderState& s, std::uint64_t have) {
-  const container::FieldCheck check = container::CheckFields(HeaderOf(s, have), 0);
-  if (have >= 12 && check == container::FieldCheck::kUnknownMagic) return TARN_NOT_A_CONTAINER;
-  if (have >= 48 && check == container::FieldCheck::kUnknownVersion) return TARN_UNKNOWN_VERSION;
+  const tarn_status check = container::CheckFields(HeaderOf(s, have), 0);
+  if (have >= 12 && check == TARN_NOT_A_CONTAINER) return check;
+  if (have >= 48 && check == TARN_UNKNOWN_VERSION) return check;
   return TARN_OK;
 }
 
@@ -46,7 +36,7 @@ tarn_status CheckSoFar(const DecoderState& s, std::uint64_t have) {
 // Returns the bytes written.
 std::size_t Payload(DecoderState* s, std::uint64_t blocks_end, std::uint64_t offset,
                     const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
-  const cipher::KeyWords key{s->key[0], s->key[1], s->key[2], s->key[3]};
+  const cipher::KeyWords key = KeyOf(*s);
   std::uint8_t* const start = out;
   while (n > 0) {
     if (!s->has_key) {
@@ -152,21 +142,7 @@ tarn_status tarn_decoder_finish(tarn_decoder* dec, tarn_info* info) {
   if (s == nullptr) return TARN_INVALID_ARGUMENT;
   const tarn::container::Header h = HeaderOf(*s, s->received);
   tarn_status status = static_cast<tarn_status>(s->failed);
-  if (status == TARN_OK) {
-    switch (tarn::container::CheckFields(h, s->received)) {
-      case tarn::container::FieldCheck::kUnknownMagic:
-        status = TARN_NOT_A_CONTAINER;
-        break;
-      case tarn::container::FieldCheck::kUnknownVersion:
-        status = TARN_UNKNOWN_VERSION;
-        break;
-      case tarn::container::FieldCheck::kWrongSize:
-        status = TARN_WRONG_SIZE;
-        break;
-      case tarn::container::FieldCheck::kPassed:
-        break;
-    }
-  }
+  if (status == TARN_OK) status = tarn::container::CheckFields(h, s->received);
   const bool payload_checked =
       status == TARN_OK || status == TARN_PAYLOAD_DAMAGED || status == TARN_IMAGE_MISMATCH;
   const bool payload_ok = payload_checked && ~s->payload_reg == h.payloadCrc;
@@ -176,14 +152,7 @@ tarn_status tarn_decoder_finish(tarn_decoder* dec, tarn_info* info) {
   if (status == TARN_OK && image_checked && !image_ok) status = TARN_IMAGE_MISMATCH;
   if (info != nullptr) {
     std::memset(info, 0, sizeof *info);
-    const tarn::container::HeaderBytes bytes = tarn::container::Serialize(h);
-    for (std::size_t w = 0; w < tarn::container::kHeaderWords; ++w) {
-      info->words[w] = tarn::util::LoadLe32(&bytes[4 * w]);
-    }
-    info->image_size = h.plainSize;
-    info->container_size = s->received;
-    info->image_crc = h.plainCrc;
-    info->payload_crc = h.payloadCrc;
+    tarn::container::DescribeHeader(h, s->received, info);
     info->payload_checked = payload_checked ? 1 : 0;
     info->payload_ok = payload_ok ? 1 : 0;
     info->image_checked = image_checked ? 1 : 0;

@@ -10,20 +10,7 @@ namespace tarn::stream {
 namespace {
 
 EncoderState* Live(tarn_encoder* enc) {
-  if (enc == nullptr) return nullptr;
-  auto* s = std::launder(reinterpret_cast<EncoderState*>(enc->opaque));
-  return s->live == kEncoderLive ? s : nullptr;
-}
-
-cipher::KeyWords KeyOf(const EncoderState& s) {
-  return {s.key[0], s.key[1], s.key[2], s.key[3]};
-}
-
-tarn_status Fail(EncoderState* s, tarn_status status) {
-  Wipe(s->key, sizeof s->key);
-  Wipe(s->held, sizeof s->held);
-  s->failed = status;
-  return status;
+  return stream::Live<EncoderState>(enc, kEncoderLive);
 }
 
 // Enciphers n bytes (whole blocks) from `in` into `out`, both checksums on the way.

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
+#include "cipher/key.h"
 #include "container/header.h"
 #include "tarn/tarn.h"
 
@@ -58,6 +60,28 @@ static_assert(alignof(EncoderState) <= alignof(tarn_encoder) &&
 inline void Wipe(void* bytes, std::size_t n) {
   auto* p = static_cast<volatile std::uint8_t*>(bytes);
   for (std::size_t i = 0; i < n; ++i) p[i] = 0;
+}
+
+// The state in an object's storage when init made it and finish has not ended it; else null.
+template <typename State, typename Object>
+State* Live(Object* object, std::uint32_t live) {
+  if (object == nullptr) return nullptr;
+  auto* s = std::launder(reinterpret_cast<State*>(object->opaque));
+  return s->live == live ? s : nullptr;
+}
+
+// Ends an object in failure: its key and held bytes wiped, the status kept for every later call.
+template <typename State>
+tarn_status Fail(State* s, tarn_status status) {
+  Wipe(s->key, sizeof s->key);
+  Wipe(s->held, sizeof s->held);
+  s->failed = status;
+  return status;
+}
+
+template <typename State>
+cipher::KeyWords KeyOf(const State& s) {
+  return {s.key[0], s.key[1], s.key[2], s.key[3]};
 }
 
 }  // namespace tarn::stream
