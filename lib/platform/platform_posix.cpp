@@ -555,13 +555,11 @@ void AwayFromMaker(pthread_t thread) {
 bool SecretThread::Start(void (*fn)(void*), void* arg) {
   Join();
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  // The stack with a guard page below it.
-  void* area = mmap(nullptr, kSecretStack + page, PROT_READ | PROT_WRITE,
-                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (area == MAP_FAILED) return false;
+  // The stack is secret memory, with a guard page below it.
+  void* area = AllocateSecretPages(kSecretStack + page);
+  if (area == nullptr) return false;
   (void)mprotect(area, page, PROT_NONE);
   void* stack = static_cast<char*>(area) + page;
-  ProtectSecret(stack, kSecretStack);
   pthread_attr_t attributes;
   pthread_t thread;
   auto* start = new (std::nothrow) SecretStart{fn, arg};
@@ -573,7 +571,8 @@ bool SecretThread::Start(void (*fn)(void*), void* arg) {
   }
   if (!started) {
     delete start;
-    munmap(area, kSecretStack + page);
+    (void)mprotect(area, page, PROT_READ | PROT_WRITE);
+    FreeSecretPages(area, kSecretStack + page);
     return false;
   }
   AwayFromMaker(thread);
@@ -590,9 +589,8 @@ void SecretThread::Join() {
   delete thread;
   thread_ = nullptr;
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  explicit_bzero(static_cast<char*>(stack_) + page, stack_size_ - page);
-  munlock(static_cast<char*>(stack_) + page, stack_size_ - page);
-  munmap(stack_, stack_size_);
+  (void)mprotect(stack_, page, PROT_READ | PROT_WRITE);  // the guard page, wiped with the rest
+  FreeSecretPages(stack_, stack_size_);
   stack_ = nullptr;
 }
 

@@ -44,19 +44,20 @@ tarn_status EachPiece(Source& source, Buffers& buffers, const StreamProgress& pr
   return source.Unchanged() ? TARN_OK : TARN_READ_FAILED;
 }
 
-// The payload and header of an encoder's work into the sink: the payload from `*at` on, the
-// header last at offset 0.
-bool Finish(tarn_encoder* enc, Sink& sink, unsigned char* tail, std::uint64_t at,
-            tarn_status* status) {
+// Ends an encoder's work. With `status` TARN_OK the last bytes of its payload go into the sink
+// from `at` on and the header at offset 0; otherwise only the encoder ends, which wipes its
+// key. The run's status.
+tarn_status Finish(tarn_encoder* enc, Sink& sink, unsigned char* tail, std::uint64_t at,
+                   tarn_status status) {
   unsigned char header[TARN_HEADER_SIZE];
   std::size_t n = 0;
-  *status = tarn_encoder_finish(enc, tail, &n, header);
-  if (*status != TARN_OK) return false;
+  const tarn_status finished = tarn_encoder_finish(enc, tail, &n, header);
+  if (status != TARN_OK) return status;
+  if (finished != TARN_OK) return finished;
   if (!sink.WriteAt(tail, n, at) || !sink.WriteAt(header, sizeof header, 0)) {
-    *status = TARN_WRITE_FAILED;
-    return false;
+    return TARN_WRITE_FAILED;
   }
-  return true;
+  return TARN_OK;
 }
 
 }  // namespace
@@ -163,14 +164,7 @@ tarn_status EncodeStream(Source& source, Sink& sink, const tarn_key& key, Stream
     at += written;
     return status == TARN_OK;
   });
-  if (read != TARN_OK || status != TARN_OK) {
-    unsigned char header[TARN_HEADER_SIZE];
-    std::size_t n;
-    (void)tarn_encoder_finish(&enc, buffers.out.get(), &n, header);  // wipes the key
-    return read != TARN_OK ? read : status;
-  }
-  (void)Finish(&enc, sink, buffers.out.get(), at, &status);
-  return status;
+  return Finish(&enc, sink, buffers.out.get(), at, read != TARN_OK ? read : status);
 }
 
 tarn_status RekeyStream(Source& source, Sink& sink, const tarn_key& old_key,
@@ -198,14 +192,7 @@ tarn_status RekeyStream(Source& source, Sink& sink, const tarn_key& old_key,
   const tarn_status verdict = tarn_decoder_finish(&dec, nullptr);
   tarn_status status = read != TARN_OK ? read : verdict;
   if (status == TARN_OK && write_failed) status = TARN_WRITE_FAILED;
-  if (status != TARN_OK) {
-    unsigned char header[TARN_HEADER_SIZE];
-    std::size_t n;
-    (void)tarn_encoder_finish(&enc, buffers.again.get(), &n, header);  // wipes the key
-    return status;
-  }
-  (void)Finish(&enc, sink, buffers.again.get(), at, &status);
-  return status;
+  return Finish(&enc, sink, buffers.again.get(), at, status);
 }
 
 }  // namespace tarntool

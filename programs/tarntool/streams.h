@@ -1,10 +1,9 @@
-// The cause of a failure is kept as the library keeps it (tarn_last_cause).
-//
 // Containers and images through the standard streams: "-" as the input reads the standard
 // input, "-o -" writes the standard output. Each runs in one pass through the stream objects
 // with a bounded buffer, and what reaches an output was checked first: a named output is
 // published only at the end, and the standard output gets its bytes from an unnamed temporary
-// file only once the whole run succeeded.
+// file only once the whole run succeeded. The cause of a failure is kept as the library keeps
+// it (tarn_last_cause).
 #pragma once
 
 #include <cstdint>
