@@ -32,15 +32,21 @@ const std::string& Disabled() {
   return disabled;
 }
 
-}  // namespace
-
-bool ListNames(std::string_view list, std::string_view feature) {
+// Calls `each` with every name of a comma-separated list, trimmed, until it returns true.
+template <typename Each>
+bool EachName(std::string_view list, Each each) {
   while (true) {
     const std::size_t comma = list.find(',');
-    if (SameName(Trimmed(list.substr(0, comma)), feature)) return true;
+    if (each(Trimmed(list.substr(0, comma)))) return true;
     if (comma == std::string_view::npos) return false;
     list.remove_prefix(comma + 1);
   }
+}
+
+}  // namespace
+
+bool ListNames(std::string_view list, std::string_view feature) {
+  return EachName(list, [&](std::string_view name) { return SameName(name, feature); });
 }
 
 bool SimdAllowed(std::string_view feature) {
@@ -48,22 +54,14 @@ bool SimdAllowed(std::string_view feature) {
 }
 
 std::string UnknownSimdNames() {
-  static constexpr std::string_view kKnown[] = {"avx512", "avx2",    "sse2",  "neon",
-                                                "vector", "vpclmul", "clmul", "crc32"};
   std::string unknown;
-  std::string_view list = Disabled();
-  while (!list.empty()) {
-    const std::size_t comma = list.find(',');
-    const std::string_view name = Trimmed(list.substr(0, comma));
-    bool known = name.empty();
-    for (std::string_view k : kKnown) known = known || SameName(name, k);
-    if (!known) {
+  (void)EachName(Disabled(), [&](std::string_view name) {
+    if (!name.empty() && !ListNames("avx512,avx2,sse2,neon,vector,vpclmul,clmul,crc32", name)) {
       if (!unknown.empty()) unknown += ',';
       unknown.append(name);
     }
-    if (comma == std::string_view::npos) break;
-    list.remove_prefix(comma + 1);
-  }
+    return false;
+  });
   return unknown;
 }
 
