@@ -54,23 +54,33 @@ void BM_CipherBatch(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * buffer.size()));
 }
-BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksScalar>)->Name("BM_EncipherScalar");
-BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksVector>)->Name("BM_EncipherVector");
-BENCHMARK(BM_CipherBatch<cipher::DecipherBlocksVector>)->Name("BM_DecipherVector");
-BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksAvx2>)->Name("BM_EncipherAvx2");
-BENCHMARK(BM_CipherBatch<cipher::DecipherBlocksAvx2>)->Name("BM_DecipherAvx2");
-// Paths the processor lacks are skipped with their name.
-template <void (*Fn)(const cipher::KeyWords&, unsigned char*, std::size_t), bool (*Available)()>
-void BM_CipherIfAvailable(benchmark::State& state) {
+// A path that needs what the processor may lack runs only where it is there, and is skipped
+// with its name elsewhere (or where TARN_DISABLE_SIMD names it).
+template <bool (*Available)(), void (*Run)(benchmark::State&)>
+void BM_IfAvailable(benchmark::State& state) {
   if (!Available()) {
     state.SkipWithError("this processor lacks the path, or TARN_DISABLE_SIMD names it");
     return;
   }
-  BM_CipherBatch<Fn>(state);
+  Run(state);
 }
-BENCHMARK(BM_CipherIfAvailable<cipher::EncipherBlocksAvx512, cipher::CipherAvx512Available>)
+
+BENCHMARK(BM_CipherBatch<cipher::EncipherBlocksScalar>)->Name("BM_EncipherScalar");
+BENCHMARK(
+    BM_IfAvailable<cipher::CipherVectorAvailable, BM_CipherBatch<cipher::EncipherBlocksVector>>)
+    ->Name("BM_EncipherVector");
+BENCHMARK(
+    BM_IfAvailable<cipher::CipherVectorAvailable, BM_CipherBatch<cipher::DecipherBlocksVector>>)
+    ->Name("BM_DecipherVector");
+BENCHMARK(BM_IfAvailable<cipher::CipherAvx2Available, BM_CipherBatch<cipher::EncipherBlocksAvx2>>)
+    ->Name("BM_EncipherAvx2");
+BENCHMARK(BM_IfAvailable<cipher::CipherAvx2Available, BM_CipherBatch<cipher::DecipherBlocksAvx2>>)
+    ->Name("BM_DecipherAvx2");
+BENCHMARK(
+    BM_IfAvailable<cipher::CipherAvx512Available, BM_CipherBatch<cipher::EncipherBlocksAvx512>>)
     ->Name("BM_EncipherAvx512");
-BENCHMARK(BM_CipherIfAvailable<cipher::DecipherBlocksAvx512, cipher::CipherAvx512Available>)
+BENCHMARK(
+    BM_IfAvailable<cipher::CipherAvx512Available, BM_CipherBatch<cipher::DecipherBlocksAvx512>>)
     ->Name("BM_DecipherAvx512");
 
 void BM_Crc32Zlib(benchmark::State& state) {
@@ -91,16 +101,9 @@ void BM_Crc32(benchmark::State& state) {
 }
 BENCHMARK(BM_Crc32<checksum::Crc32UpdateBytewise>)->Name("BM_Crc32Bytewise");
 BENCHMARK(BM_Crc32<checksum::Crc32UpdatePortable>)->Name("BM_Crc32SlicingBy16");
-BENCHMARK(BM_Crc32<checksum::Crc32UpdateClmul>)->Name("BM_Crc32Clmul");
-template <std::uint32_t (*Fn)(std::uint32_t, const void*, std::size_t), bool (*Available)()>
-void BM_Crc32IfAvailable(benchmark::State& state) {
-  if (!Available()) {
-    state.SkipWithError("this processor lacks the path, or TARN_DISABLE_SIMD names it");
-    return;
-  }
-  BM_Crc32<Fn>(state);
-}
-BENCHMARK(BM_Crc32IfAvailable<checksum::Crc32UpdateVpclmul, checksum::Crc32VpclmulAvailable>)
+BENCHMARK(BM_IfAvailable<checksum::Crc32ClmulAvailable, BM_Crc32<checksum::Crc32UpdateClmul>>)
+    ->Name("BM_Crc32Clmul");
+BENCHMARK(BM_IfAvailable<checksum::Crc32VpclmulAvailable, BM_Crc32<checksum::Crc32UpdateVpclmul>>)
     ->Name("BM_Crc32Vpclmul");
 
 }  // namespace
