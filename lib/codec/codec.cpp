@@ -8,11 +8,11 @@ namespace {
 // that could not go on, or read what was not the measured input; TARN_OK when its results
 // stand (a failed write included, which the caller weighs).
 tarn_status PassStatus(const Files& files, const PayloadResult& payload) {
-  if (payload.status == TARN_NO_MEMORY || payload.status == TARN_CANCELLED) {
+  // A failed read or an input that changed while it was read: the bytes are not the input.
+  if (payload.status == TARN_NO_MEMORY || payload.status == TARN_CANCELLED ||
+      payload.status == TARN_READ_FAILED) {
     return payload.status;
   }
-  // A failed read or an input that changed while it was read: the bytes are not the input.
-  if (payload.status == TARN_READ_FAILED) return TARN_READ_FAILED;
   if (!files.input.Unchanged()) return TARN_READ_FAILED;  // with its cause
   return TARN_OK;
 }

@@ -43,12 +43,13 @@ bool MarkForDeletion(HANDLE file, bool mark) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != 0;
 }
 
-std::wstring Widen(const std::string& text) {
+// A text of the given code page (the system's ANSI one for names from the programs) in UTF-16.
+std::wstring Widen(const std::string& text, UINT code_page = CP_ACP) {
   if (text.empty()) return std::wstring();
   const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
   return wide;
 }
 
@@ -143,7 +144,6 @@ bool SameFile(HANDLE a, HANDLE b) {
          x.nFileIndexLow == y.nFileIndexLow;
 }
 
-// Gives the open file the name `target`, replacing a file of that name, through the handle.
 // Gives an open file the name `leaf` in the directory open as `dir`, replacing what is there.
 // The system's own call takes a name relative to a directory's handle; the Win32 wrapper would
 // make the name absolute from the current directory first.
@@ -191,15 +191,6 @@ std::string Utf8(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
                       nullptr, nullptr);
   return narrow;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
 }
 
 }  // namespace
@@ -334,7 +325,8 @@ Status OutputFile::Commit() {
   if (ok) {
     OutputLock lock;
     ok = MarkForDeletion(file, false);
-    ok = ok && RenameByHandle(file, ToHandle(dir_), FromUtf8(leaf_)) && FlushFileBuffers(file) != 0;
+    ok = ok && RenameByHandle(file, ToHandle(dir_), Widen(leaf_, CP_UTF8)) &&
+         FlushFileBuffers(file) != 0;
     if (!ok) MarkForDeletion(file, true);
   }
   if (!ok) {
@@ -395,8 +387,9 @@ Status WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t
   return true;
 }
 
-// Nothing is asked: the delay this works around was seen on Linux only, and could not be
-// measured under the Windows emulation available here.
+// The helper thread runs on the stack the system gives it, wiped as it ends, and is not moved
+// off its maker's processor: the delay that works around was seen on Linux only, and could not
+// be measured under the Windows emulation available here.
 namespace {
 
 struct SecretStart {
