@@ -1,4 +1,4 @@
-// POSIX implementation of the process half of the platform seam.
+// POSIX implementation of the programs' half of the seam to the operating system.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -149,7 +149,7 @@ std::int64_t ReadStdin(void* buffer, std::size_t n) {
   for (;;) {
     const ssize_t got = read(STDIN_FILENO, buffer, n);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) SetCause({errno, nullptr});
+    if (got < 0) Failed();
     return got;
   }
 }
@@ -164,7 +164,7 @@ FileHandle CreateTemporaryFile() {
     fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd >= 0) unlink(name.c_str());
   }
-  if (fd < 0) SetCause({errno, nullptr});
+  if (fd < 0) Failed();
   return fd < 0 ? kNoFile : fd;
 }
 
@@ -174,22 +174,19 @@ namespace {
 // more comes than there is room for.
 bool ReadUpTo(int fd, Secret* text, bool line, bool* too_large) {
   for (;;) {
-    if (text->full()) {
-      char more;  // one byte past the room says whether the text goes on
-      ssize_t n = 0;
-      do {
-        n = read(fd, &more, 1);
-      } while (n < 0 && errno == EINTR);
-      WipeMemory(&more, 1);
-      if (n < 0) return false;
-      *too_large = n > 0;
-      return n == 0;
-    }
-    unsigned char* at = text->data() + text->size();
-    const ssize_t n = read(fd, at, line ? 1 : text->capacity() - text->size());
+    char more;  // once the text is full, one byte past it says whether it goes on
+    const bool full = text->full();
+    unsigned char* at =
+        full ? reinterpret_cast<unsigned char*>(&more) : text->data() + text->size();
+    const ssize_t n = read(fd, at, full || line ? 1 : text->capacity() - text->size());
+    WipeMemory(&more, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
+    if (full) {
+      *too_large = true;
+      return false;
+    }
     text->Grow(static_cast<std::size_t>(n));
     if (line && at[0] == '\n') return true;
   }
