@@ -22,7 +22,9 @@ static int Semihost(int operation, const void* argument) {
   return r0;
 }
 
-void BoardWrite(const char* text) { (void)Semihost(0x04 /* SYS_WRITE0 */, text); }
+void BoardWrite(const char* text) {
+  (void)Semihost(0x04 /* SYS_WRITE0 */, text);
+}
 
 void BoardExit(int failed) {
   /* ADP_Stopped_ApplicationExit ends qemu with status 0, any other reason with 1. */

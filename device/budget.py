@@ -1,22 +1,30 @@
 #!/usr/bin/env python3
 """Checks the decoder's budget on the device and prints the figures: the code and constant
-data the library adds to a firmware that only decodes (from the linker's map), and the
-deepest stack below tarn_decoder_update (from the compiler's call graph with stack usage).
-Usage: budget.py MAP_FILE CALLGRAPH_DIR [CODE_LIMIT STACK_LIMIT]"""
+data the library adds to a firmware that only decodes (the sections the linker kept, from its
+map), and the deepest stack below any of the decoder's calls (the compiler's call graph with
+each frame, and for the C library's functions, which have no such graph, their own prologues
+read from the firmware).
+Usage: budget.py MAP_FILE ELF_FILE CALLGRAPH_DIR OBJDUMP [CODE_LIMIT STACK_LIMIT]"""
 import glob
 import re
+import subprocess
 import sys
 
-map_file, graph_dir = sys.argv[1], sys.argv[2]
-code_limit = int(sys.argv[3]) if len(sys.argv) > 3 else 4096
-stack_limit = int(sys.argv[4]) if len(sys.argv) > 4 else 256
+map_file, elf, graph_dir, objdump = sys.argv[1:5]
+code_limit = int(sys.argv[5]) if len(sys.argv) > 5 else 3072
+stack_limit = int(sys.argv[6]) if len(sys.argv) > 6 else 256
+ENTRIES = ["tarn_key_from_bytes", "tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_step",
+           "tarn_decoder_finish", "tarn_decoder_save", "tarn_decoder_resume",
+           "tarn_decoder_position"]
 
-# Input sections of the library's objects kept in the firmware: ".text.f 0xADDR 0xSIZE lib(obj)".
-sizes = {}
+# Input sections of the library's objects that the linker kept: ".text.f 0xADDR 0xSIZE lib(obj)"
+# after the map's "Linker script and memory map" (what comes before it was discarded).
 text = open(map_file).read()
+kept = text[text.index("Linker script and memory map"):]
+sizes = {}
 for m in re.finditer(r"^ (\.(?:text|rodata)[^\s]*)\s*\n?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)",
-                     text, re.M):
-    section, size, origin = m.group(1), int(m.group(2), 16), m.group(3)
+                     kept, re.M):
+    size, origin = int(m.group(2), 16), m.group(3)
     if "libtarn.a(" in origin:
         obj = origin.split("(")[1].rstrip(")")
         sizes[obj] = sizes.get(obj, 0) + size
@@ -25,25 +33,52 @@ code = sum(sizes.values())
 # The call graph: nodes carry their own frame ("N bytes"), edges the calls.
 frames, calls = {}, {}
 for path in glob.glob(graph_dir + "/**/*.ci", recursive=True):
-    for node in re.finditer(r'node: \{ title: "([^"]+)" label: "[^"]*?\\n[^"]*?\\n(\d+) bytes', open(path).read()):
+    graph = open(path).read()
+    for node in re.finditer(r'node: \{ title: "([^"]+)" label: "[^"]*?\\n[^"]*?\\n(\d+) bytes', graph):
         frames[node.group(1)] = max(frames.get(node.group(1), 0), int(node.group(2)))
-    for edge in re.finditer(r'edge: \{ sourcename: "([^"]+)" targetname: "([^"]+)"', open(path).read()):
+    for edge in re.finditer(r'edge: \{ sourcename: "([^"]+)" targetname: "([^"]+)"', graph):
         calls.setdefault(edge.group(1), set()).add(edge.group(2))
+
+# The C library's functions: their frame from the prologue in the firmware (registers pushed,
+# then any "sub sp"); they call nothing that uses more.
+disassembly = subprocess.run([objdump, "-d", elf], capture_output=True, text=True, check=True).stdout
+
+
+def prologue_frame(name):
+    m = re.search(r"^[0-9a-f]+ <%s>:\n((?:.*\n){1,12})" % re.escape(name), disassembly, re.M)
+    if not m:
+        raise SystemExit(f"no frame known for {name}")
+    frame = 0
+    for line in m.group(1).splitlines():
+        push = re.search(r"\b(?:push|stmdb\s+sp!),?\s*\{([^}]*)\}", line)
+        if push:
+            regs = 0
+            for part in push.group(1).split(","):
+                part = part.strip()
+                r = re.match(r"r(\d+)-r(\d+)", part)
+                regs += int(r.group(2)) - int(r.group(1)) + 1 if r else 1
+            frame += 4 * regs
+        sub = re.search(r"\bsub(?:\.w)?\s+sp,\s*(?:sp,\s*)?#(\d+)", line)
+        if sub:
+            frame += int(sub.group(1))
+    return frame
 
 
 def deepest(name, seen=()):
     if name in seen:
         raise SystemExit(f"recursion through {name}")
+    if name not in frames:
+        return prologue_frame(name)
     below = [deepest(c, seen + (name,)) for c in calls.get(name, ())]
-    return frames.get(name, 0) + max(below, default=0)
+    return frames[name] + max(below, default=0)
 
 
-stack = deepest("tarn_decoder_update")
-unknown = sorted(c for c in calls.get("tarn_decoder_update", ()) if c not in frames)
+stacks = {entry: deepest(entry) for entry in ENTRIES if entry in frames}
+stack = max(stacks.values(), default=0)
 print(f"decoder code and constant data: {code} bytes (limit {code_limit}); by object: "
       + ", ".join(f"{k} {v}" for k, v in sorted(sizes.items())))
-print(f"stack below tarn_decoder_update: {stack} bytes (limit {stack_limit})"
-      + (f", plus the C library's {', '.join(unknown)}" if unknown else ""))
-if code == 0 or stack == 0:
-    raise SystemExit("nothing measured")
+print(f"stack below the decoder's calls: {stack} bytes at most (limit {stack_limit}); "
+      + ", ".join(f"{k} {v}" for k, v in stacks.items()))
+if code == 0 or stack == 0 or len(stacks) != len(ENTRIES):
+    raise SystemExit("nothing measured, or a call of the decoder missing from the graph")
 sys.exit(0 if code <= code_limit and stack <= stack_limit else 1)

@@ -14,7 +14,7 @@
 #include "app/pipelines.h"
 #include "checksum/crc32.h"
 #include "cipher/block_cipher.h"
-#include "container/header.h"
+#include "tarn/tarn.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_files.h"
 
@@ -53,11 +53,11 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, st
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
                                                std::size_t max_size, unsigned int seed) {
   size = LLVMFuzzerMutate(data, size, max_size);
-  if (size < container::kHeaderSize || seed % 8 == 0) return size;  // sometimes left raw
-  const std::size_t payload = size - container::kHeaderSize;
+  if (size < TARN_HEADER_SIZE || seed % 8 == 0) return size;  // sometimes left raw
+  const std::size_t payload = size - TARN_HEADER_SIZE;
   PutWord(data + 48, static_cast<std::uint32_t>(payload));
   if (seed % 4 != 0) {
-    std::uint8_t* bytes = data + container::kHeaderSize;
+    std::uint8_t* bytes = data + TARN_HEADER_SIZE;
     PutWord(data + 28, checksum::Crc32(bytes, payload));
     std::vector<std::uint8_t> plain(bytes, bytes + payload);
     cipher::DecipherBlocks(Key(), plain.data(), payload / cipher::kBlockSize);
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(std::filesystem::exists(out) == succeeded);
   if (succeeded) {
     const std::string image = fuzz::ReadFile(out);
-    Check(image.size() + container::kHeaderSize == size);
+    Check(image.size() + TARN_HEADER_SIZE == size);
     const std::size_t tail = image.size() % cipher::kBlockSize;
     Check(std::memcmp(image.data() + image.size() - tail, data + size - tail, tail) == 0);
   }

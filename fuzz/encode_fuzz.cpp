@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/pipelines.h"
-#include "container/header.h"
+#include "tarn/tarn.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_files.h"
 
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   image.size());
 
   Check(RunOne(true, key, dir / "image.bin", dir / "image.cnt") == 0);
-  Check(std::filesystem::file_size(dir / "image.cnt") == image.size() + container::kHeaderSize);
+  Check(std::filesystem::file_size(dir / "image.cnt") == image.size() + TARN_HEADER_SIZE);
   Check(RunOne(false, key, dir / "image.cnt", dir / "back.bin") == 0);
   Check(fuzz::ReadFile(dir / "back.bin") == image);
   return 0;

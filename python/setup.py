@@ -15,31 +15,39 @@ if not os.path.isdir(LIB):
 
 
 def version():
-    text = open(os.path.join(ROOT, "CMakeLists.txt")).read()
-    return re.search(r"project\(tarn VERSION (\d+)\.(\d+)\.(\d+)", text).groups()
+    text = open(os.path.join(ROOT, "include", "tarn", "tarn.h")).read()
+    return tuple(re.search(rf"#define TARN_VERSION_{part} (\d+)", text).group(1)
+                 for part in ("MAJOR", "MINOR", "PATCH"))
 
 
-# The library's sources, as lib/CMakeLists.txt lists them for the host.
-cmake = open(os.path.join(LIB, "CMakeLists.txt")).read()
-sources = re.findall(r"^\s+((?:container|cipher|checksum|stream|util|codec)/\w+\.cpp)$", cmake, re.M)
-sources = sorted(set(s for s in sources if not s.endswith("portable_kernels.cpp")))
-sources.append("platform/platform_win32.cpp" if os.name == "nt" else "platform/platform_posix.cpp")
-sources.append("platform/cause.cpp")
+def sources(*parts):
+    """The library's sources of those parts, as lib/sources.txt lists them."""
+    listed = []
+    for line in open(os.path.join(LIB, "sources.txt")):
+        words = line.split()
+        if len(words) == 2 and not line.startswith("#") and words[0] in parts:
+            listed.append(os.path.relpath(os.path.join(LIB, words[1]), HERE))
+    return listed
+
+
 major, minor, patch = version()
 
 # The version the package reports is the library's.
 with open(os.path.join(HERE, "tarn", "_version.py"), "w") as f:
     f.write(f'__version__ = "{major}.{minor}.{patch}"\n')
 
+defines = [("TARN_STATIC", "1"), ("TARN_BUILDING_LIBRARY", "1")]
+include_dirs = [LIB, os.path.join(ROOT, "include")]
+# The core is C: built as a library of its own, so that no C++ option reaches it.
+core = ("tarn_core", {"sources": sources("core"), "macros": defines, "include_dirs": include_dirs,
+                      "cflags": ["-O3", "-fvisibility=hidden", "-fPIC"] if os.name != "nt" else []})
 extension = Pybind11Extension(
     "tarn._tarn",
-    ["tarn/_tarn.cpp"] + [os.path.relpath(os.path.join(LIB, s), HERE) for s in sources],
-    include_dirs=[LIB, os.path.join(ROOT, "include")],
-    define_macros=[("TARN_STATIC", "1"), ("TARN_BUILDING_LIBRARY", "1"),
-                   ("TARN_VERSION_MAJOR", major), ("TARN_VERSION_MINOR", minor),
-                   ("TARN_VERSION_PATCH", patch)],
+    ["tarn/_tarn.cpp"] + sources("hosted", "win32" if os.name == "nt" else "posix"),
+    include_dirs=include_dirs,
+    define_macros=defines,
     cxx_std=20,
     extra_compile_args=["-O3", "-fvisibility=hidden"] if os.name != "nt" else [],
 )
 
-setup(ext_modules=[extension], cmdclass={"build_ext": build_ext})
+setup(libraries=[core], ext_modules=[extension], cmdclass={"build_ext": build_ext})

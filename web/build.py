@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
-"""Builds the container inspector into one self-contained page: the stream objects compiled to
-WebAssembly with Emscripten (the freestanding sources lib/CMakeLists.txt lists), and the page's
+"""Builds the container inspector into one self-contained page: the core compiled to
+WebAssembly with Emscripten (the sources lib/sources.txt lists), and the page's
 HTML, CSS and JavaScript with the module inlined, under a Content-Security-Policy that allows
 no connection at all. Usage: build.py OUTPUT_DIR (scripts/build-web runs it)."""
 import base64
 import hashlib
 import os
-import re
 import subprocess
 import sys
 
@@ -15,20 +14,20 @@ ROOT = os.path.dirname(HERE)
 out_dir = os.path.abspath(sys.argv[1])
 os.makedirs(out_dir, exist_ok=True)
 
-cmake = open(os.path.join(ROOT, "lib", "CMakeLists.txt")).read()
-listed = re.search(r"set\(TARN_FREESTANDING_SOURCES\n(.*?)\)", cmake, re.S).group(1).split()
-sources = [os.path.join(ROOT, "lib", s) for s in listed + ["stream/portable_kernels.cpp"]]
-major, minor, patch = re.search(r"project\(tarn VERSION (\d+)\.(\d+)\.(\d+)",
-                                open(os.path.join(ROOT, "CMakeLists.txt")).read()).groups()
+# The core and the portable kernels, as lib/sources.txt lists them.
+sources = []
+for line in open(os.path.join(ROOT, "lib", "sources.txt")):
+    words = line.split()
+    if len(words) == 2 and not line.startswith("#") and words[0] in ("core", "portable"):
+        sources.append(os.path.join(ROOT, "lib", words[1]))
 exported = ["tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_finish",
             "tarn_encoder_init", "tarn_encoder_update", "tarn_encoder_finish",
             "tarn_key_from_hex", "tarn_version", "malloc", "free"]
 module = os.path.join(out_dir, "tarn-module.js")
 subprocess.run([
-    "emcc", "-Os", "-std=c++20", "-fno-exceptions", "-fno-rtti", "-Wall", "-Wextra",
+    "emcc", "-Os", "-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror",
     "-I" + os.path.join(ROOT, "include"), "-I" + os.path.join(ROOT, "lib"),
-    "-DTARN_STATIC", "-DTARN_BUILDING_LIBRARY", f"-DTARN_VERSION_MAJOR={major}",
-    f"-DTARN_VERSION_MINOR={minor}", f"-DTARN_VERSION_PATCH={patch}", *sources,
+    "-DTARN_STATIC", "-DTARN_BUILDING_LIBRARY", *sources,
     "-sEXPORTED_FUNCTIONS=" + ",".join("_" + f for f in exported),
     "-sEXPORTED_RUNTIME_METHODS=UTF8ToString",
     "-sMODULARIZE=1", "-sEXPORT_NAME=createTarnModule",

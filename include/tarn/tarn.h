@@ -51,29 +51,37 @@ typedef struct tarn_key {
   uint32_t words[4];
 } tarn_key;
 
-/* Each status but TARN_OK, TARN_NO_MEMORY, TARN_CANCELLED, TARN_INVALID_ARGUMENT and
- * TARN_INTERNAL_ERROR is one of the console program's verdicts; tarn_status_string gives a short
- * text for each. */
+/* tarn_status_name gives each status a stable word for scripts and logs; tarn_status_is_verdict
+ * tells the verdicts on a container (the bytes are not a sound container under this key, or
+ * not the one wanted) from the trouble that kept a run from reaching one. Values never change:
+ * new statuses are appended. */
 typedef enum tarn_status {
-  TARN_OK = 0,
-  TARN_NOT_A_CONTAINER,    /* the magic words are not there ("unknown magic") */
-  TARN_UNKNOWN_VERSION,    /* a container of another format version */
-  TARN_WRONG_SIZE,         /* shorter or longer than its header says */
-  TARN_PAYLOAD_DAMAGED,    /* the payload's CRC-32 is not the header's */
-  TARN_IMAGE_MISMATCH,     /* the deciphered image's CRC-32 is not the header's: wrong key or
-                              damaged header */
-  TARN_TOO_LARGE,          /* an image over TARN_MAX_IMAGE_SIZE, or a buffer too small */
-  TARN_BAD_KEY,            /* not 32 hexadecimal digits */
-  TARN_CANT_OPEN_INPUT,    /* missing, unreadable, not a regular file or block device, held
-                              by a writer */
-  TARN_CANT_CREATE_OUTPUT, /* the input itself, a directory or device, an existing file this
-                              user could not overwrite, a directory that takes no new file */
-  TARN_READ_FAILED,        /* a read failed, or the input changed while it was read */
-  TARN_WRITE_FAILED,       /* a write or the final sync failed (disk full, size limit) */
-  TARN_NO_MEMORY,
-  TARN_CANCELLED,        /* the progress callback asked to stop */
-  TARN_INVALID_ARGUMENT, /* a NULL pointer where one is needed */
-  TARN_INTERNAL_ERROR    /* a fault of the library itself: please report it */
+  TARN_OK = 0,             /* "ok" */
+  TARN_NOT_A_CONTAINER,    /* "not-a-container": the magic words are not there */
+  TARN_UNKNOWN_VERSION,    /* "unknown-version": a container of another format version */
+  TARN_WRONG_SIZE,         /* "wrong-size": shorter or longer than its header says */
+  TARN_PAYLOAD_DAMAGED,    /* "payload-damaged": the payload's CRC-32 is not the header's */
+  TARN_IMAGE_MISMATCH,     /* "image-mismatch": the deciphered image's CRC-32 is not the
+                              header's: wrong key or damaged header */
+  TARN_TOO_LARGE,          /* "too-large": an image over TARN_MAX_IMAGE_SIZE, or a buffer too
+                              small */
+  TARN_BAD_KEY,            /* "bad-key": not 32 hexadecimal digits */
+  TARN_CANT_OPEN_INPUT,    /* "cant-open-input": missing, unreadable, not a regular file or
+                              block device, held by a writer */
+  TARN_CANT_CREATE_OUTPUT, /* "cant-create-output": the input itself, a directory or device, an
+                              existing file this user could not overwrite, a directory that
+                              takes no new file */
+  TARN_READ_FAILED,        /* "read-failed": a read failed, or the input changed meanwhile */
+  TARN_WRITE_FAILED,       /* "write-failed": a write or the final sync failed */
+  TARN_NO_MEMORY,          /* "no-memory" */
+  TARN_CANCELLED,          /* "cancelled": the progress callback asked to stop */
+  TARN_INVALID_ARGUMENT,   /* "invalid-argument": a NULL pointer where one is needed, an object
+                              used out of turn, a saved state that is not one */
+  TARN_INTERNAL_ERROR,     /* "internal-error": a fault of the library itself: please report it */
+  TARN_BAD_SIGNATURE,      /* "bad-signature": the signature does not hold for these bytes */
+  TARN_NO_SIGNATURE,       /* "no-signature": none where one is required */
+  TARN_OLDER_VERSION,      /* "older-version": signed as a lower version than required */
+  TARN_OTHER_DEVICE        /* "other-device": signed for another device */
 } tarn_status;
 
 /* What a container says about itself and what was checked. */
@@ -90,13 +98,45 @@ typedef struct tarn_info {
 typedef int (*tarn_progress_fn)(void* user, uint64_t done, uint64_t total);
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
+#define TARN_VERSION_MAJOR 0
+#define TARN_VERSION_MINOR 2
+#define TARN_VERSION_PATCH 0
 TARN_API const char* tarn_version(void);
 
 /* A short English text for a status; never NULL (unknown values give "unknown status"). */
 TARN_API const char* tarn_status_string(tarn_status status);
 
+/* The status's stable word ("ok", "payload-damaged", ...; the list above); "unknown" for a
+ * value this version does not know. */
+TARN_API const char* tarn_status_name(tarn_status status);
+
+/* 1 for a verdict on a container (TARN_OK and every way a container can fail its checks:
+ * header, CRCs, signature, version, device), 0 for trouble that kept a run from reaching one
+ * (a file, memory, an argument, a cancellation). */
+TARN_API int tarn_status_is_verdict(tarn_status status);
+
+/* Keys. The text of a key is 32 hexadecimal digits: four groups of eight, each group one key
+ * word, its most significant digit first. As bytes, byte i is digits 2i and 2i+1, so word i is
+ * bytes 4i..4i+3 read big-endian: "0123456789ABCDEF..." is words 0x01234567, 0x89ABCDEF, ...
+ * and bytes 0x01, 0x23, 0x45, ... */
+
 /* 32 hexadecimal digits in either case, nothing else, into a key: TARN_BAD_KEY otherwise. */
 TARN_API tarn_status tarn_key_from_hex(const char* hex, size_t length, tarn_key* key);
+
+/* A key file's text into a key: at most TARN_MAX_KEY_TEXT bytes; an optional UTF-8 byte-order
+ * mark, then spaces and tabs, the 32 digits, then any spaces, tabs, CRs and LFs (empty lines
+ * included); nothing else (TARN_BAD_KEY). */
+#define TARN_MAX_KEY_TEXT 4096
+TARN_API tarn_status tarn_key_from_text(const char* text, size_t length, tarn_key* key);
+
+/* 16 bytes in the order of the key's text (byte i is digits 2i, 2i+1) into a key: for keys kept
+ * in one-time-programmable memory or a secure element. */
+TARN_API tarn_status tarn_key_from_bytes(tarn_key* key, const uint8_t bytes[16]);
+
+/* The format's CRC-32 (IEEE 802.3, reflected, as zlib's crc32): `crc` is the value so far, 0 to
+ * start; tarn_crc32(tarn_crc32(0, a, n), b, m) is the CRC-32 of a then b. For checking an
+ * installed image against tarn_info's image_crc at boot. `data` may be NULL when size is 0. */
+TARN_API uint32_t tarn_crc32(uint32_t crc, const void* data, size_t size);
 
 /* The plain image at `input` into a container at `output`. */
 TARN_API tarn_status tarn_encode_file(const char* input, const char* output, const tarn_key* key,
@@ -158,13 +198,41 @@ TARN_API tarn_status tarn_decode_buffer(const void* container, size_t size, cons
 
 #define TARN_STREAM_WORDS 16
 
-/* Caller-owned state of fixed size: no allocation, no OS, no threads. */
+/* The objects' insides are the library's alone: their layout may change from one version to
+ * the next, their size does not. A caller allocates an object (on the stack, statically, in a
+ * struct of its own) and passes its address; nothing else. */
+typedef struct tarn_stream_state_ {
+  uint64_t position;                   /* container or image bytes taken so far */
+  uint32_t live, failed;               /* which object, while live; a status kept */
+  uint32_t key[4], new_key[4];         /* the key words; a re-key's second key */
+  uint32_t crc_in, crc_plain, crc_out; /* CRC-32 registers of what comes in, of the image and
+                                        of what goes out */
+  uint32_t image_size;                 /* the header's, once the header is whole */
+  uint8_t header[TARN_HEADER_SIZE];    /* the header as it came in */
+  uint8_t held[8];                     /* bytes of a block not yet whole, or made and not given */
+  uint8_t held_count, pending, has_key, reserved_;
+} tarn_stream_state_;
+
+/* Caller-owned state of fixed size (TARN_STREAM_WORDS 64-bit words): no allocation, no OS, no
+ * threads. */
 typedef struct tarn_encoder {
-  uint64_t opaque[TARN_STREAM_WORDS];
+  union {
+    uint64_t opaque[TARN_STREAM_WORDS];
+    tarn_stream_state_ state_;
+  } u_;
 } tarn_encoder;
 typedef struct tarn_decoder {
-  uint64_t opaque[TARN_STREAM_WORDS];
+  union {
+    uint64_t opaque[TARN_STREAM_WORDS];
+    tarn_stream_state_ state_;
+  } u_;
 } tarn_decoder;
+typedef struct tarn_rekeyer {
+  union {
+    uint64_t opaque[TARN_STREAM_WORDS];
+    tarn_stream_state_ state_;
+  } u_;
+} tarn_rekeyer;
 
 TARN_API tarn_status tarn_encoder_init(tarn_encoder* enc, const tarn_key* key);
 /* The next `size` image bytes, enciphered, into `out` (room for size + 7 bytes); *written gets
@@ -187,9 +255,45 @@ TARN_API tarn_status tarn_decoder_init(tarn_decoder* dec, const tarn_key* key);
  * them where nothing uses them before that (a staging slot, an unnamed file). */
 TARN_API tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, void* out,
                                          size_t* written);
+/* As update, but the output is bounded: takes no more of the `in_size` bytes offered
+ * (*in_used gets how many) than the image bytes they make fit in `out_capacity` (*written gets
+ * how many), so that `out` can be a flash page filled exactly. Bytes of a block not yet whole
+ * may be taken and held; a block made and not yet given goes out first on the next call. Every
+ * call makes progress while there is input to take or output to give and room for it. The same
+ * statuses as update; offering bytes beyond the container's announced size is TARN_WRONG_SIZE. */
+TARN_API tarn_status tarn_decoder_step(tarn_decoder* dec, const void* in, size_t in_size,
+                                       size_t* in_used, void* out, size_t out_capacity,
+                                       size_t* written);
 /* The verdict tarn_verify_file gives for the same bytes (a stream cut short, its header
- * included, is judged as a file of that length); fills `info` (may be NULL) the same way. */
+ * included, is judged as a file of that length); fills `info` (may be NULL) the same way.
+ * TARN_INVALID_ARGUMENT while a step still holds image bytes not given out. */
 TARN_API tarn_status tarn_decoder_finish(tarn_decoder* dec, tarn_info* info);
+/* How many container bytes the decoder has taken: where the transport resumes after a power
+ * cut. 0 for an object that is not live. */
+TARN_API uint64_t tarn_decoder_position(const tarn_decoder* dec);
+
+/* Resuming after a power cut: save writes the decoder's state, without the key, into `blob`
+ * (TARN_RESUME_SIZE bytes, with a version and a check word) for flash; resume makes a decoder
+ * from such a blob and the same key again (NULL if it was made without one). A torn, foreign
+ * or damaged blob, or a key where there was none (or none where there was one), is
+ * TARN_INVALID_ARGUMENT and never resumed. The resumed decoder gives the bytes and the verdict
+ * of the decoder saved, from tarn_decoder_position on. */
+#define TARN_RESUME_SIZE 96
+TARN_API tarn_status tarn_decoder_save(const tarn_decoder* dec, uint8_t blob[TARN_RESUME_SIZE]);
+TARN_API tarn_status tarn_decoder_resume(tarn_decoder* dec, const tarn_key* key,
+                                         const uint8_t blob[TARN_RESUME_SIZE]);
+
+/* A container under `old_key` into the same image's container under `new_key`, a piece at a
+ * time, without the image ever leaving the object but deciphered and enciphered again block by
+ * block. update takes container bytes and gives the new payload (room for size + 7; the
+ * header's bytes give nothing); finish gives the verdict of tarn_decoder_finish under the old
+ * key and, only when it is TARN_OK, the new header, which goes before the new payload. */
+TARN_API tarn_status tarn_rekeyer_init(tarn_rekeyer* rk, const tarn_key* old_key,
+                                       const tarn_key* new_key);
+TARN_API tarn_status tarn_rekeyer_update(tarn_rekeyer* rk, const void* in, size_t size, void* out,
+                                         size_t* written);
+TARN_API tarn_status tarn_rekeyer_finish(tarn_rekeyer* rk, uint8_t header[TARN_HEADER_SIZE],
+                                         tarn_info* info);
 
 #ifdef __cplusplus
 }

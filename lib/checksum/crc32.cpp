@@ -1,5 +1,6 @@
 #include "checksum/crc32.h"
 #include "checksum/crc32_paths.h"
+#include "core/core.h"
 
 namespace tarn::checksum {
 namespace {
@@ -57,3 +58,8 @@ std::uint32_t Crc32Combine(std::uint32_t crc1, std::uint32_t crc2, std::uint64_t
 }
 
 }  // namespace tarn::checksum
+
+// The core's seam to the dispatch in a hosted build.
+extern "C" std::uint32_t tarnc_crc32_update(std::uint32_t reg, const void* data, std::size_t n) {
+  return tarn::checksum::Crc32Update(reg, data, n);
+}

@@ -1,5 +1,6 @@
 #include "checksum/crc32.h"
 #include "checksum/crc32_paths.h"
+#include "core/core.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,7 @@ TEST_P(Crc32PathTest, LargeRandomBuffers) {
 INSTANTIATE_TEST_SUITE_P(
     AllPaths, Crc32PathTest,
     testing::Values(Path{"bytewise", Crc32UpdateBytewise, true},
+                    Path{"nibblewise", tarnc_crc32_nibblewise, true},
                     Path{"portable", Crc32UpdatePortable, true},
                     Path{"clmul", Crc32UpdateClmul, Crc32ClmulAvailable()},
                     Path{"vpclmul", Crc32UpdateVpclmul, Crc32VpclmulAvailable()},

@@ -7,13 +7,14 @@
 #include <cstdint>
 
 #include "cipher/key.h"
+#include "core/core.h"
 
 namespace tarn::cipher {
 
 // The round constant and the sum a decipher starts from (32 times the constant).
-inline constexpr std::uint32_t kDelta = 0x9E3779B9u;
-inline constexpr std::uint32_t kDecipherStart = 0xC6EF3720u;
-inline constexpr int kRounds = 32;
+inline constexpr std::uint32_t kDelta = TARNC_DELTA;
+inline constexpr std::uint32_t kDecipherStart = TARNC_DECIPHER_START;
+inline constexpr int kRounds = TARNC_ROUNDS;
 
 void EncipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);
 void DecipherBlocksScalar(const KeyWords& key, unsigned char* data, std::size_t count);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn/tarn.h"
 #include "testdata/known_answers.h"
 
 namespace tarn::cipher {
@@ -45,9 +46,9 @@ std::vector<unsigned char> FromHex(const std::string& hex) {
 }
 
 KeyWords SetKey(const std::string& text) {
-  KeyWords key;
-  EXPECT_TRUE(ParseHexKey(text.data(), text.size(), &key)) << text;
-  return key;
+  tarn_key key{};
+  EXPECT_EQ(tarn_key_from_hex(text.data(), text.size(), &key), TARN_OK) << text;
+  return {key.words[0], key.words[1], key.words[2], key.words[3]};
 }
 
 KeyWords RandomKey(std::mt19937& rng) {
@@ -128,24 +129,6 @@ INSTANTIATE_TEST_SUITE_P(
         Path{"avx512", EncipherBlocksAvx512, DecipherBlocksAvx512, CipherAvx512Available()},
         Path{"dispatched", EncipherBlocks, DecipherBlocks, true}),
     [](const testing::TestParamInfo<Path>& p) { return std::string(p.param.name); });
-
-TEST(HexKeyTest, KnownKeysAndRefusals) {
-  for (const auto& answer : testdata::kKeySchedule) {
-    const KeyWords key = SetKey(answer.key);
-    EXPECT_EQ((std::array{key.k0, key.k1, key.k2, key.k3}),
-              (std::array{answer.k[0], answer.k[1], answer.k[2], answer.k[3]}))
-        << answer.key;
-  }
-  KeyWords untouched{1, 2, 3, 4};
-  for (const std::string& bad :
-       {std::string(31, '0'), std::string(33, '0'), std::string(31, '0') + "G",
-        std::string(31, '0') + " ",
-        std::string(16, '0') + std::string(1, '\0') + std::string(15, '0')}) {
-    EXPECT_FALSE(ParseHexKey(bad.data(), bad.size(), &untouched)) << bad;
-  }
-  EXPECT_FALSE(ParseHexKey(nullptr, 32, &untouched));
-  EXPECT_EQ(untouched.k3, 4u);
-}
 
 }  // namespace
 }  // namespace tarn::cipher

@@ -1,8 +1,7 @@
-// The 128-bit key as four 32-bit words, and its text form: 32 hexadecimal digits, four groups
-// of eight, each most significant digit first.
+// The 128-bit key as the kernels take it: four 32-bit words. Its text and bytes are read by the
+// core (tarn_key_from_hex, tarn_key_from_text, tarn_key_from_bytes).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace tarn::cipher {
@@ -10,11 +9,5 @@ namespace tarn::cipher {
 struct KeyWords {
   std::uint32_t k0 = 0, k1 = 0, k2 = 0, k3 = 0;
 };
-
-inline constexpr std::size_t kKeyDigits = 32;
-
-// Reads exactly 32 hexadecimal digits in either letter case. False, with *key untouched, for
-// any other length or any other character.
-bool ParseHexKey(const char* text, std::size_t length, KeyWords* key);
 
 }  // namespace tarn::cipher

@@ -59,8 +59,8 @@ tarn_status Encode(const char* input, const char* output, const tarn_key& key,
   tarn_status status = codec::OpenInput(files, input);
   if (status == TARN_OK) status = codec::CheckImageSize(files);
   if (status == TARN_OK) status = codec::CreateOutput(files, output);
-  container::Header header =
-      container::HeaderForEncode(static_cast<std::uint32_t>(files.input.size()));
+  tarnc_header header;
+  tarnc_header_for_encode(&header, static_cast<std::uint32_t>(files.input.size()));
   if (status == TARN_OK) status = codec::WriteHeader(files, header);
   const platform::Secret words = KeyOf(key);
   if (status == TARN_OK) {
@@ -79,10 +79,12 @@ tarn_status Decode(const char* input, const char* output, const tarn_key* key,
   codec::Files files;
   tarn_status status = codec::OpenInput(files, input);
   if (status != TARN_OK) return status;
-  container::Header header;
+  tarnc_header header;
   status = codec::ReadHeader(files, &header);
-  if (info != nullptr) container::DescribeHeader(header, files.input.size(), info);
-  if (status != TARN_OK) return status;
+  if (status != TARN_OK) {
+    if (info != nullptr) tarnc_header_describe(&header, files.input.size(), info);
+    return status;
+  }
   if (output != nullptr) status = codec::CreateOutput(files, output);
   if (status != TARN_OK) return status;
   const platform::Secret old_words = KeyOf(key != nullptr ? *key : tarn_key{});
@@ -90,17 +92,10 @@ tarn_status Decode(const char* input, const char* output, const tarn_key* key,
   const codec::PayloadVerdict verdict =
       codec::DecodePayload(files, key != nullptr ? &old_words.As<cipher::KeyWords>() : nullptr,
                            new_key != nullptr ? &new_words.As<cipher::KeyWords>() : nullptr, header,
-                           progress.AsProgress());
-  if (info != nullptr && verdict.status != TARN_READ_FAILED && verdict.status != TARN_NO_MEMORY &&
-      verdict.status != TARN_CANCELLED) {
-    info->payload_checked = 1;
-    info->payload_ok = verdict.payload_ok ? 1 : 0;
-    info->image_checked = verdict.image_checked ? 1 : 0;
-    info->image_ok = verdict.image_ok ? 1 : 0;
-  }
+                           progress.AsProgress(), info);
   if (verdict.status != TARN_OK) return verdict.status;
   if (new_key != nullptr) {
-    header.payloadCrc = verdict.out_crc;
+    header.w[TARNC_W_PAYLOAD_CRC] = verdict.out_crc;
     status = codec::WriteHeader(files, header);
   }
   if (status == TARN_OK && output != nullptr) status = codec::Publish(files);
@@ -169,12 +164,12 @@ tarn_status tarn_encode_buffer(const void* image, size_t size, const tarn_key* k
   if ((image == nullptr && size != 0) || key == nullptr || container == nullptr) {
     return TARN_INVALID_ARGUMENT;
   }
-  if (size > container::kMaxPlainSize) return TARN_TOO_LARGE;
-  if (capacity < size + container::kHeaderSize) return TARN_TOO_LARGE;
+  if (size > TARN_MAX_IMAGE_SIZE) return TARN_TOO_LARGE;
+  if (capacity < size + TARN_HEADER_SIZE) return TARN_TOO_LARGE;
   auto* out = static_cast<unsigned char*>(container);
-  unsigned char* payload = out + container::kHeaderSize;
+  unsigned char* payload = out + TARN_HEADER_SIZE;
   const auto* in = static_cast<const unsigned char*>(image);
-  if (Overlap(in, size, out, size + container::kHeaderSize)) {
+  if (Overlap(in, size, out, size + TARN_HEADER_SIZE)) {
     // The stream object reads and writes separate memory: move the image into place first.
     std::memmove(payload, in, size);
     in = payload;
@@ -196,11 +191,12 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
   }
   const auto* in = static_cast<const unsigned char*>(container);
   auto* out = static_cast<unsigned char*>(image);
-  const container::Header header = container::Parse(in, size);
+  tarnc_header header;
+  tarnc_header_parse(&header, in, size);
   // A header that fails its checks is the verdict: nothing is deciphered, nothing written.
-  if (const tarn_status fields = container::CheckFields(header, size); fields != TARN_OK)
+  if (const tarn_status fields = tarnc_header_check(&header, size); fields != TARN_OK)
     return fields;
-  const std::size_t n = header.plainSize;  // and the payload is exactly that long
+  const std::size_t n = header.w[TARNC_W_IMAGE_SIZE];  // and the payload is exactly that long
   tarn_decoder dec;
   size_t written = 0;
   if (capacity < n) {
@@ -214,7 +210,7 @@ tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_ke
   unsigned char nowhere[8];
   if (out == nullptr) out = nowhere;
   tarn_status status = tarn_decoder_init(&dec, key);
-  const std::size_t head = size < container::kHeaderSize ? size : container::kHeaderSize;
+  const std::size_t head = size < TARN_HEADER_SIZE ? size : TARN_HEADER_SIZE;
   if (status == TARN_OK) status = tarn_decoder_update(&dec, in, head, out, &written);
   if (status == TARN_OK && Overlap(in, size, out, n)) {
     // Decipher in the image's own memory: the payload is moved there first.

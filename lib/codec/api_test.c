@@ -23,7 +23,9 @@ static const char* const kContainers[] = {
 
 static const char* g_dir;
 
-static void PathOf(char* path, const char* name) { snprintf(path, 4096, "%s/%s", g_dir, name); }
+static void PathOf(char* path, const char* name) {
+  snprintf(path, 4096, "%s/%s", g_dir, name);
+}
 
 static void WriteFile(const char* name, const unsigned char* data, size_t n) {
   char path[4096];

@@ -24,7 +24,7 @@ tarn_status OpenInput(Files& files, const char* name) {
 }
 
 tarn_status CheckImageSize(const Files& files) {
-  return files.input.size() > container::kMaxPlainSize ? TARN_TOO_LARGE : TARN_OK;
+  return files.input.size() > TARN_MAX_IMAGE_SIZE ? TARN_TOO_LARGE : TARN_OK;
 }
 
 tarn_status CreateOutput(Files& files, const char* name) {
@@ -33,55 +33,50 @@ tarn_status CreateOutput(Files& files, const char* name) {
              : TARN_CANT_CREATE_OUTPUT;
 }
 
-tarn_status WriteHeader(Files& files, const container::Header& header) {
-  const container::HeaderBytes bytes = container::Serialize(header);
-  return platform::WriteAt(files.output.handle(), bytes.data(), bytes.size(), 0)
-             ? TARN_OK
-             : TARN_WRITE_FAILED;
+tarn_status WriteHeader(Files& files, const tarnc_header& header) {
+  std::uint8_t bytes[TARN_HEADER_SIZE];
+  tarnc_header_store(&header, bytes);
+  return platform::WriteAt(files.output.handle(), bytes, sizeof bytes, 0) ? TARN_OK
+                                                                          : TARN_WRITE_FAILED;
 }
 
-tarn_status EncodePayload(Files& files, const cipher::KeyWords& key, container::Header* header,
+tarn_status EncodePayload(Files& files, const cipher::KeyWords& key, tarnc_header* header,
                           Progress progress) {
   const PayloadResult payload = TransformPayload(
       Transform{nullptr, &key}, {files.input.handle(), 0},
-      {files.output.handle(), container::kHeaderSize}, header->plainSize, progress);
+      {files.output.handle(), TARN_HEADER_SIZE}, header->w[TARNC_W_IMAGE_SIZE], progress);
   if (const tarn_status pass = PassStatus(files, payload); pass != TARN_OK) return pass;
   if (payload.status != TARN_OK) return payload.status;
-  header->plainCrc = payload.in_crc;
-  header->payloadCrc = payload.out_crc;
+  header->w[TARNC_W_IMAGE_CRC] = payload.in_crc;
+  header->w[TARNC_W_PAYLOAD_CRC] = payload.out_crc;
   return TARN_OK;
 }
 
-tarn_status ReadHeader(Files& files, container::Header* header) {
-  container::HeaderBytes bytes{};
-  const std::int64_t got = platform::ReadAt(files.input.handle(), bytes.data(), bytes.size(), 0);
+tarn_status ReadHeader(Files& files, tarnc_header* header) {
+  std::uint8_t bytes[TARN_HEADER_SIZE] = {};
+  const std::int64_t got = platform::ReadAt(files.input.handle(), bytes, sizeof bytes, 0);
+  tarnc_header_parse(header, bytes, got < 0 ? 0 : static_cast<std::size_t>(got));
   if (got < 0) return TARN_READ_FAILED;
-  *header = container::Parse(bytes.data(), static_cast<std::size_t>(got));
-  return container::CheckFields(*header, files.input.size());
+  return tarnc_header_check(header, files.input.size());
 }
 
 PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,
-                             const cipher::KeyWords* reencipher, const container::Header& header,
-                             Progress progress) {
+                             const cipher::KeyWords* reencipher, const tarnc_header& header,
+                             Progress progress, tarn_info* info) {
+  const PayloadResult payload = TransformPayload(
+      Transform{key, key != nullptr ? reencipher : nullptr},
+      {files.input.handle(), TARN_HEADER_SIZE},
+      {files.output.handle(), reencipher != nullptr ? std::uint64_t{TARN_HEADER_SIZE} : 0},
+      header.w[TARNC_W_IMAGE_SIZE], progress);
+  tarnc_findings findings{};
+  findings.early = PassStatus(files, payload);
+  findings.payload_crc = payload.in_crc;
+  findings.image_crc = payload.plain_crc;
+  findings.has_image = key != nullptr;
+  findings.after_payload = payload.status == TARN_WRITE_FAILED ? TARN_WRITE_FAILED : TARN_OK;
   PayloadVerdict verdict;
-  const PayloadResult payload =
-      TransformPayload(Transform{key, key != nullptr ? reencipher : nullptr},
-                       {files.input.handle(), container::kHeaderSize},
-                       {files.output.handle(), reencipher != nullptr ? container::kHeaderSize : 0},
-                       header.plainSize, progress);
-  verdict.status = PassStatus(files, payload);
-  if (verdict.status != TARN_OK) return verdict;
-  verdict.payload_ok = payload.in_crc == header.payloadCrc;
-  if (!verdict.payload_ok) {
-    verdict.status = TARN_PAYLOAD_DAMAGED;
-  } else if (payload.status == TARN_WRITE_FAILED) {
-    verdict.status = TARN_WRITE_FAILED;
-  } else if (key != nullptr) {
-    verdict.image_checked = true;
-    verdict.image_ok = payload.plain_crc == header.plainCrc;
-    verdict.out_crc = payload.out_crc;
-    if (!verdict.image_ok) verdict.status = TARN_IMAGE_MISMATCH;
-  }
+  verdict.status = tarnc_judge(&header, files.input.size(), &findings, info);
+  verdict.out_crc = payload.out_crc;
   return verdict;
 }
 

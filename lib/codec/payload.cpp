@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "checksum/crc32.h"
-#include "cipher/block_cipher.h"
+#include "core/core.h"
 
 namespace tarn::codec {
 
@@ -25,7 +25,7 @@ constexpr std::uint64_t kThreadedFrom = 1ull << 20;
 constexpr unsigned kMaxWorkers = 2;
 
 struct Job {
-  KeyWords decipher_key, encipher_key;
+  std::uint32_t decipher_key[4], encipher_key[4];
   bool decipher, encipher;
   FilePlace in, out;
   std::uint64_t size;
@@ -80,16 +80,16 @@ void RunChunks(Job* job, bool reports) noexcept {
       job->read_failed = true;
       return;
     }
-    job->in_crcs[c] = checksum::Crc32(data, n);
+    // The chunk through the core's one pass; after a failed write only its CRC is still taken.
     const bool skip = job->write_failed.load(std::memory_order_relaxed);
-    if (job->decipher && !skip) {
-      cipher::DecipherBlocks(job->decipher_key, data, n / cipher::kBlockSize);
-      job->plain_crcs[c] = checksum::Crc32(data, n);
-    }
-    if (job->encipher && !skip) {
-      cipher::EncipherBlocks(job->encipher_key, data, n / cipher::kBlockSize);
-      job->out_crcs[c] = checksum::Crc32(data, n);
-    }
+    tarnc_crcs crcs;
+    tarnc_crcs_start(&crcs);
+    tarnc_pass(job->decipher && !skip ? job->decipher_key : nullptr,
+               job->encipher && !skip ? job->encipher_key : nullptr, &crcs, data,
+               skip || (!writes && !job->decipher) ? nullptr : data, n);
+    job->in_crcs[c] = ~crcs.in;
+    if (job->decipher) job->plain_crcs[c] = ~crcs.plain;
+    if (job->encipher) job->out_crcs[c] = ~crcs.out;
     if (writes && !skip && !platform::WriteAt(job->out.file, data, n, job->out.offset + at)) {
       job->TakeCause();
       job->write_failed = true;
@@ -131,8 +131,11 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
     refused.status = TARN_NO_MEMORY;
     return refused;
   }
-  Job job{transform.decipher != nullptr ? *transform.decipher : KeyWords{},
-          transform.encipher != nullptr ? *transform.encipher : KeyWords{},
+  const KeyWords none{};
+  const KeyWords& d = transform.decipher != nullptr ? *transform.decipher : none;
+  const KeyWords& e = transform.encipher != nullptr ? *transform.encipher : none;
+  Job job{{d.k0, d.k1, d.k2, d.k3},
+          {e.k0, e.k1, e.k2, e.k3},
           transform.decipher != nullptr,
           transform.encipher != nullptr,
           in,

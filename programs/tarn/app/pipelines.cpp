@@ -36,7 +36,7 @@ void RethrowNoMemory(tarn_status status) {
 
 int RunEncode(RunState& state) {
   Console& console = state.console;
-  state.header = container::HeaderForEncode(static_cast<std::uint32_t>(state.files.input.size()));
+  tarnc_header_for_encode(&state.header, static_cast<std::uint32_t>(state.files.input.size()));
   if (codec::WriteHeader(state.files, state.header) != TARN_OK) return Fail(state, {kCantWrite});
 
   // The image is read once: both checksums are taken from the bytes as they pass through the

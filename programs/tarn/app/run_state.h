@@ -8,7 +8,7 @@
 #include "app/console.h"
 #include "app/key_schedule.h"
 #include "codec/codec.h"
-#include "container/header.h"
+#include "core/core.h"
 #include "platform/platform.h"
 #include "platform/secret.h"
 
@@ -32,7 +32,7 @@ struct RunState {
   std::string input_name, output_name, key_text;
   codec::Files files;  // the input, measured once when it is opened, and the output
   std::optional<platform::Secret> key_words;  // once the key is known; memory may run out
-  container::Header header;
+  tarnc_header header{};
 
   cipher::KeyWords& key() { return key_words->As<cipher::KeyWords>(); }
 

@@ -1,0 +1,145 @@
+/* The core of libtarn, in C99 and freestanding: the header's words and checks, the key's text,
+ * the block cipher one block at a time, the CRC-32 by table, the one pass every payload goes
+ * through, the one verdict, and the stream objects. Nothing here allocates, touches a file or
+ * a thread, or uses the C library beyond memcpy and memset, so the same code is the device's
+ * whole library and the heart of every hosted front end.
+ *
+ * The core reaches the kernels through one seam, declared last: a build for one small processor
+ * fills it with the portable paths (portable_kernels.c), a hosted build with the dispatch
+ * between its accelerated paths. Names here are the library's own (tarnc_); the public ones are
+ * in tarn/tarn.h. */
+#ifndef TARN_CORE_CORE_H
+#define TARN_CORE_CORE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "tarn/tarn.h"
+
+/* Internal functions are external in the library and static in the two-file amalgamation. */
+#ifndef TARNC_FN
+#define TARNC_FN
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Little-endian 32-bit words in bytes: the byte order of the format on every host. */
+static inline uint32_t tarnc_le32(const uint8_t* p) {
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+static inline void tarnc_put_le32(uint8_t* p, uint32_t v) {
+  p[0] = (uint8_t)v;
+  p[1] = (uint8_t)(v >> 8);
+  p[2] = (uint8_t)(v >> 16);
+  p[3] = (uint8_t)(v >> 24);
+}
+
+/* --- The header: thirteen little-endian 32-bit words in front of the payload. */
+#define TARNC_HEADER_WORDS 13
+enum tarnc_word {
+  TARNC_W_ZERO,
+  TARNC_W_MAGIC1,
+  TARNC_W_MAGIC2,
+  TARNC_W_TAG,
+  TARNC_W_RESERVED1,
+  TARNC_W_ONE,
+  TARNC_W_RESERVED2,
+  TARNC_W_PAYLOAD_CRC, /* CRC-32 of the container from byte 52 to its end */
+  TARNC_W_IMAGE_CRC,   /* CRC-32 of the whole plain image */
+  TARNC_W_VERSION_A,
+  TARNC_W_RESERVED3,
+  TARNC_W_VERSION_B,
+  TARNC_W_IMAGE_SIZE /* the plain image's size in bytes */
+};
+#define TARNC_MAGIC1 0x72617571u /* "quar" */
+#define TARNC_MAGIC2 0x74736F62u /* "bost" */
+#define TARNC_TAG 0x0055454Eu    /* "NEU" and a zero byte */
+#define TARNC_VERSION_A 11u
+#define TARNC_VERSION_B 328u
+
+typedef struct tarnc_header {
+  uint32_t w[TARNC_HEADER_WORDS];
+} tarnc_header;
+
+/* The header an encode starts with: the fixed words, both CRCs 0. */
+TARNC_FN void tarnc_header_for_encode(tarnc_header* h, uint32_t image_size);
+/* The first n bytes (at most 52); the words beyond them zero. */
+TARNC_FN void tarnc_header_parse(tarnc_header* h, const uint8_t* bytes, size_t n);
+TARNC_FN void tarnc_header_store(const tarnc_header* h, uint8_t bytes[TARN_HEADER_SIZE]);
+/* The checks that the first `have` bytes of a header allow as they arrive: the magic once 12
+ * are in (TARN_NOT_A_CONTAINER), the versions once 48 are (TARN_UNKNOWN_VERSION). */
+TARNC_FN tarn_status tarnc_header_check_prefix(const uint8_t* bytes, size_t have);
+/* The checks made before any CRC, in their order: the magic, the versions, and that the
+ * container is image size + 52 bytes long. */
+TARNC_FN tarn_status tarnc_header_check(const tarnc_header* h, uint64_t container_size);
+/* The words, sizes and CRCs of `info`; its verdict fields are left as they are. */
+TARNC_FN void tarnc_header_describe(const tarnc_header* h, uint64_t container_size,
+                                    tarn_info* info);
+
+/* --- The key's text: 32 hexadecimal digits into four words, most significant digit first.
+ * 1 on success; 0, with `words` untouched, for anything else. */
+TARNC_FN int tarnc_parse_hex(const char* text, size_t length, uint32_t words[4]);
+
+/* --- The block cipher: 32 Feistel rounds on two 32-bit halves (bytes 0-3 and 4-7 of a block,
+ * each little-endian) under four key words. */
+#define TARNC_BLOCK 8
+#define TARNC_ROUNDS 32
+#define TARNC_DELTA 0x9E3779B9u
+#define TARNC_DECIPHER_START 0xC6EF3720u /* TARNC_ROUNDS times TARNC_DELTA */
+TARNC_FN void tarnc_encipher_block(uint32_t* v0, uint32_t* v1, const uint32_t key[4]);
+TARNC_FN void tarnc_decipher_block(uint32_t* v0, uint32_t* v1, const uint32_t key[4]);
+/* `blocks` blocks in place, one at a time: the reference of every faster path. */
+TARNC_FN void tarnc_encipher_scalar(const uint32_t key[4], uint8_t* data, size_t blocks);
+TARNC_FN void tarnc_decipher_scalar(const uint32_t key[4], uint8_t* data, size_t blocks);
+
+/* --- CRC-32 by one table look-up per byte: a register starts at TARNC_CRC_START and is
+ * complemented at the end. The reference of every faster path. */
+#define TARNC_CRC_START 0xFFFFFFFFu
+TARNC_FN uint32_t tarnc_crc32_bytewise(uint32_t reg, const void* data, size_t n);
+/* The same with a 64-byte table, two look-ups a byte: the portable kernels' path, for devices
+ * where a kilobyte of table costs more than the extra steps. */
+TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t n);
+
+/* --- The one pass: n bytes from `in` into `out` (the same pointer, or apart): the CRC of what
+ * comes in, deciphered under `decipher` (NULL: not), the CRC of that, enciphered under
+ * `encipher` (NULL: not), the CRC of what goes out. Whole blocks are transformed; the last n % 8
+ * bytes are carried as they are, so n is a multiple of 8 but for the end of a payload. Without
+ * `out` (NULL) only the CRC of what comes in is taken. The registers of a step left out follow
+ * the one before: crc_plain is crc_in without a decipher, crc_out crc_plain without an encipher. */
+typedef struct tarnc_crcs {
+  uint32_t in, plain, out;
+} tarnc_crcs;
+TARNC_FN void tarnc_crcs_start(tarnc_crcs* crcs);
+TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, tarnc_crcs* crcs,
+                         const uint8_t* in, uint8_t* out, size_t n);
+
+/* --- The one verdict on a container: from its header, its length and what a pass found. */
+typedef struct tarnc_findings {
+  tarn_status early;         /* what stopped the run before the CRCs count (an early header
+                                verdict, a failed read), else TARN_OK */
+  uint32_t payload_crc;      /* finished CRC-32 of the payload */
+  uint32_t image_crc;        /* finished CRC-32 of the deciphered image */
+  int has_image;             /* image_crc was taken under a key */
+  tarn_status after_payload; /* wins once the payload is sound, before the image is judged
+                                (a failed write), else TARN_OK */
+} tarnc_findings;
+/* The verdict in its one order: early failure, magic, versions, size, payload CRC, what comes
+ * after the payload, image CRC. Fills `info` (may be NULL) whole. */
+TARNC_FN tarn_status tarnc_judge(const tarnc_header* h, uint64_t container_size,
+                                 const tarnc_findings* f, tarn_info* info);
+
+/* Overwrites n bytes in a way the compiler may not drop. */
+TARNC_FN void tarnc_wipe(void* bytes, size_t n);
+
+/* --- The seam to the kernels: `blocks` blocks in place, and n bytes into a CRC register. */
+TARNC_FN void tarnc_encipher(const uint32_t key[4], uint8_t* data, size_t blocks);
+TARNC_FN void tarnc_decipher(const uint32_t key[4], uint8_t* data, size_t blocks);
+TARNC_FN uint32_t tarnc_crc32_update(uint32_t reg, const void* data, size_t n);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARN_CORE_CORE_H */

@@ -1,0 +1,71 @@
+/* The one pass every payload goes through and the one verdict on a container: the stream
+ * objects, the buffer calls and the file calls all run their bytes through tarnc_pass and
+ * judge through tarnc_judge. */
+#include <string.h>
+
+#include "core/core.h"
+
+/* Bytes the kernels get at a time: small enough that a stretch is still in the cache between
+ * the checksum, the cipher and the second checksum. */
+#define TARNC_STRETCH ((size_t)64 << 10)
+
+TARNC_FN void tarnc_wipe(void* bytes, size_t n) {
+  volatile uint8_t* p = (volatile uint8_t*)bytes;
+  size_t i;
+  for (i = 0; i < n; ++i) p[i] = 0;
+}
+
+TARNC_FN void tarnc_crcs_start(tarnc_crcs* crcs) {
+  crcs->in = crcs->plain = crcs->out = TARNC_CRC_START;
+}
+
+TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, tarnc_crcs* crcs,
+                         const uint8_t* in, uint8_t* out, size_t n) {
+  while (n > 0) {
+    const size_t m = n < TARNC_STRETCH ? n : TARNC_STRETCH;
+    /* Only the last stretch of a pass may end in a tail: the others are whole blocks. */
+    const size_t blocks = m / TARNC_BLOCK;
+    crcs->in = tarnc_crc32_update(crcs->in, in, m);
+    if (out != NULL) {
+      if (out != in) memcpy(out, in, m);
+      if (decipher != NULL) {
+        tarnc_decipher(decipher, out, blocks);
+        crcs->plain = tarnc_crc32_update(crcs->plain, out, m);
+      } else {
+        crcs->plain = crcs->in;
+      }
+      if (encipher != NULL) {
+        tarnc_encipher(encipher, out, blocks);
+        crcs->out = tarnc_crc32_update(crcs->out, out, m);
+      } else {
+        crcs->out = crcs->plain;
+      }
+      out += m;
+    }
+    in += m;
+    n -= m;
+  }
+}
+
+TARNC_FN tarn_status tarnc_judge(const tarnc_header* h, uint64_t container_size,
+                                 const tarnc_findings* f, tarn_info* info) {
+  tarn_status status = f->early;
+  int payload_checked, payload_ok, image_checked, image_ok;
+  if (status == TARN_OK) status = tarnc_header_check(h, container_size);
+  payload_checked = status == TARN_OK;
+  payload_ok = payload_checked && f->payload_crc == h->w[TARNC_W_PAYLOAD_CRC];
+  if (payload_checked && !payload_ok) status = TARN_PAYLOAD_DAMAGED;
+  if (status == TARN_OK) status = f->after_payload;
+  image_checked = status == TARN_OK && f->has_image;
+  image_ok = image_checked && f->image_crc == h->w[TARNC_W_IMAGE_CRC];
+  if (image_checked && !image_ok) status = TARN_IMAGE_MISMATCH;
+  if (info != NULL) {
+    memset(info, 0, sizeof *info);
+    tarnc_header_describe(h, container_size, info);
+    info->payload_checked = payload_checked;
+    info->payload_ok = payload_ok;
+    info->image_checked = image_checked;
+    info->image_ok = image_ok;
+  }
+  return status;
+}
