@@ -130,6 +130,12 @@ typedef struct tarnc_findings {
 TARNC_FN tarn_status tarnc_judge(const tarnc_header* h, uint64_t container_size,
                                  const tarnc_findings* f, tarn_info* info);
 
+/* A container's verdict with what befell the output once the payload proved sound (`after`, a
+ * failed write, else TARN_OK): the header's and the payload's verdicts come first, then the
+ * output's failure, then the image's verdict. Every front end that writes reports in this
+ * order; tarnc_judge does too. */
+TARNC_FN tarn_status tarnc_after_payload(tarn_status verdict, tarn_status after);
+
 /* Overwrites n bytes in a way the compiler may not drop. */
 TARNC_FN void tarnc_wipe(void* bytes, size_t n);
 

@@ -47,6 +47,11 @@ TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, tar
   }
 }
 
+TARNC_FN tarn_status tarnc_after_payload(tarn_status verdict, tarn_status after) {
+  return after != TARN_OK && (verdict == TARN_OK || verdict == TARN_IMAGE_MISMATCH) ? after
+                                                                                    : verdict;
+}
+
 TARNC_FN tarn_status tarnc_judge(const tarnc_header* h, uint64_t container_size,
                                  const tarnc_findings* f, tarn_info* info) {
   tarn_status status = f->early;
@@ -55,10 +60,10 @@ TARNC_FN tarn_status tarnc_judge(const tarnc_header* h, uint64_t container_size,
   payload_checked = status == TARN_OK;
   payload_ok = payload_checked && f->payload_crc == h->w[TARNC_W_PAYLOAD_CRC];
   if (payload_checked && !payload_ok) status = TARN_PAYLOAD_DAMAGED;
-  if (status == TARN_OK) status = f->after_payload;
-  image_checked = status == TARN_OK && f->has_image;
+  image_checked = status == TARN_OK && f->has_image && f->after_payload == TARN_OK;
   image_ok = image_checked && f->image_crc == h->w[TARNC_W_IMAGE_CRC];
   if (image_checked && !image_ok) status = TARN_IMAGE_MISMATCH;
+  status = tarnc_after_payload(status, f->after_payload);
   if (info != NULL) {
     memset(info, 0, sizeof *info);
     tarnc_header_describe(h, container_size, info);

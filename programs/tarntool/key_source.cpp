@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "common/process.h"
 #include "platform/platform.h"
@@ -12,25 +11,7 @@ namespace tarntool {
 namespace {
 
 // More than any key source holds; a larger one is not a key.
-constexpr std::size_t kMaxKeyText = 4096;
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-// The key in a key source's text: see LoadKey.
-bool ParseKeyText(std::string_view text, tarn_key* key) {
-  std::size_t begin = 0, end = text.size();
-  // Editors on Windows begin a UTF-8 file with a byte-order mark.
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") begin = 3;
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  // Blanks and line endings after the key: any number of empty lines.
-  while (end > begin &&
-         (IsBlank(text[end - 1]) || text[end - 1] == '\n' || text[end - 1] == '\r')) {
-    --end;
-  }
-  return tarn_key_from_hex(text.data() + begin, end - begin, key) == TARN_OK;
-}
+constexpr std::size_t kMaxKeyText = TARN_MAX_KEY_TEXT;
 
 }  // namespace
 
@@ -81,7 +62,7 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
       return false;
     }
   }
-  if (!ParseKeyText(text.text(), key)) {
+  if (tarn_key_from_text(text.text().data(), text.text().size(), key) != TARN_OK) {
     *error = name + ": not a key (32 hexadecimal digits expected)";
     return false;
   }

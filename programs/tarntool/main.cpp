@@ -94,31 +94,17 @@ std::string LastCause() {
   return CauseText(cause);
 }
 
-// How a check's verdicts are shown: the word of the JSON output and the text of the line.
-// A status not in the table is not a verdict: the file could not be checked.
-struct VerdictText {
-  tarn_status status;
-  const char* word;
-  const char* line;
-};
-constexpr VerdictText kVerdicts[] = {
-    {TARN_OK, "ok", "ok"},
-    {TARN_NOT_A_CONTAINER, "not-a-container", "not a container"},
-    {TARN_UNKNOWN_VERSION, "unknown-version", "unknown version"},
-    {TARN_WRONG_SIZE, "wrong-size", "wrong size"},
-    {TARN_PAYLOAD_DAMAGED, "payload-damaged", "payload damaged"},
-    {TARN_IMAGE_MISMATCH, "image-mismatch", "image mismatch (wrong key or damaged header)"},
-};
-
-const VerdictText* VerdictOf(tarn_status status) {
-  for (const VerdictText& v : kVerdicts) {
-    if (v.status == status) return &v;
-  }
-  return nullptr;
+// A check's verdict as a line: the library's word for it, read as words ("payload damaged"),
+// and for a mismatched image what may cause it.
+std::string VerdictLine(tarn_status status) {
+  std::string line = tarn_status_name(status);
+  std::replace(line.begin(), line.end(), '-', ' ');
+  if (status == TARN_IMAGE_MISMATCH) line += " (wrong key or damaged header)";
+  return line;
 }
 
 bool IsCheckFailure(tarn_status status) {
-  return status != TARN_OK && VerdictOf(status) != nullptr;
+  return status != TARN_OK && tarn_status_is_verdict(status);
 }
 
 int ExitFor(tarn_status status) {
@@ -212,8 +198,7 @@ nlohmann::json ToJson(const std::string& file, const Checked& c) {
   const auto checked = [](int was, int ok) { return was ? nlohmann::json(ok != 0) : nullptr; };
   nlohmann::json j;
   j["file"] = file;
-  const VerdictText* verdict = VerdictOf(c.status);
-  j["verdict"] = verdict != nullptr ? verdict->word : "unreadable";
+  j["verdict"] = tarn_status_is_verdict(c.status) ? tarn_status_name(c.status) : "unreadable";
   j["image_size"] = Field(c, 12, c.info.image_size);
   j["container_size"] = read ? nlohmann::json(c.info.container_size) : nullptr;
   j["image_crc32"] = Field(c, 8, Hex32(c.info.image_crc));
@@ -230,9 +215,9 @@ nlohmann::json ToJson(const std::string& file, const Checked& c) {
 
 std::string Describe(const Checked& c, bool with_key) {
   if (c.status == TARN_OK && !with_key) return "payload intact";
-  const VerdictText* verdict = VerdictOf(c.status);
-  return verdict != nullptr ? verdict->line
-                            : std::string("unreadable (") + tarn_status_string(c.status) + ")";
+  return tarn_status_is_verdict(c.status)
+             ? VerdictLine(c.status)
+             : std::string("unreadable (") + tarn_status_string(c.status) + ")";
 }
 
 int CheckFiles(const Options& options, const tarn_key* key) {
@@ -247,6 +232,7 @@ int CheckFiles(const Options& options, const tarn_key* key) {
       ProgressLine line(options.files[i], progress);
       if (IsStdio(options.files[i])) {
         results[i].status = CheckStream(key, &results[i].info, StreamProgress{line.fn(), &line});
+        tarn::platform::WipeStackBelow();
       } else {
         results[i].status =
             tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
@@ -309,7 +295,9 @@ int CheckFiles(const Options& options, const tarn_key* key) {
 // Reports a failed run of one file operation and gives its exit status.
 int Failed(tarn_status status, const std::string& input, const std::string& output) {
   const bool about_output = status == TARN_CANT_CREATE_OUTPUT || status == TARN_WRITE_FAILED;
-  Message(about_output ? output : input, tarn_status_string(status) + LastCause());
+  // A verdict says all; a cause left by an earlier write does not belong to it.
+  Message(about_output ? output : input,
+          tarn_status_string(status) + (tarn_status_is_verdict(status) ? "" : LastCause()));
   return ExitFor(status);
 }
 
@@ -355,6 +343,8 @@ tarn_status TransformStream(const std::string& command, const Options& options, 
              : command == "decode" ? DecodeStream(source, sink, key, progress)
                                    : RekeyStream(source, sink, key, new_key, progress);
   }
+  // The kernels spilled key words on the stack below, as on the file paths.
+  tarn::platform::WipeStackBelow();
   if (status == TARN_OK) {
     status = sink.Publish(&error);
     if (status != TARN_OK && error != 0) {

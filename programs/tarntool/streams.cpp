@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/process.h"
+#include "core/core.h"
 
 namespace tarntool {
 namespace {
@@ -20,8 +21,6 @@ struct Buffers {
   std::unique_ptr<unsigned char[]> in = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
   std::unique_ptr<unsigned char[]> out =
       std::make_unique_for_overwrite<unsigned char[]>(kPiece + 8);
-  std::unique_ptr<unsigned char[]> again =
-      std::make_unique_for_overwrite<unsigned char[]>(kPiece + 16);
 };
 
 bool Report(const StreamProgress& progress, std::uint64_t done, std::uint64_t total) {
@@ -142,11 +141,7 @@ tarn_status DecodeStream(Source& source, Sink& sink, const tarn_key& key, Stream
   });
   const tarn_status verdict = tarn_decoder_finish(&dec, nullptr);
   if (read != TARN_OK) return read;
-  if (verdict == TARN_PAYLOAD_DAMAGED || verdict == TARN_NOT_A_CONTAINER ||
-      verdict == TARN_UNKNOWN_VERSION || verdict == TARN_WRONG_SIZE) {
-    return verdict;
-  }
-  return write_failed ? TARN_WRITE_FAILED : verdict;
+  return tarnc_after_payload(verdict, write_failed ? TARN_WRITE_FAILED : TARN_OK);
 }
 
 tarn_status EncodeStream(Source& source, Sink& sink, const tarn_key& key, StreamProgress progress) {
@@ -170,29 +165,26 @@ tarn_status EncodeStream(Source& source, Sink& sink, const tarn_key& key, Stream
 tarn_status RekeyStream(Source& source, Sink& sink, const tarn_key& old_key,
                         const tarn_key& new_key, StreamProgress progress) {
   Buffers buffers;
-  tarn_decoder dec;
-  tarn_encoder enc;
-  (void)tarn_decoder_init(&dec, &old_key);
-  (void)tarn_encoder_init(&enc, &new_key);
+  tarn_rekeyer rk;
+  (void)tarn_rekeyer_init(&rk, &old_key, &new_key);
   std::uint64_t at = TARN_HEADER_SIZE;
   bool write_failed = false;
   const tarn_status read = EachPiece(source, buffers, progress, [&](std::size_t n) {
-    std::size_t image = 0, payload = 0;
-    if (tarn_decoder_update(&dec, buffers.in.get(), n, buffers.out.get(), &image) != TARN_OK ||
-        tarn_encoder_update(&enc, buffers.out.get(), image, buffers.again.get(), &payload) !=
-            TARN_OK) {
+    std::size_t payload = 0;
+    if (tarn_rekeyer_update(&rk, buffers.in.get(), n, buffers.out.get(), &payload) != TARN_OK) {
       return false;
     }
-    // The plain image never reaches a file: only the payload under the new key is written.
-    platform::WipeMemory(buffers.out.get(), image);
-    if (!write_failed && !sink.WriteAt(buffers.again.get(), payload, at)) write_failed = true;
+    if (!write_failed && !sink.WriteAt(buffers.out.get(), payload, at)) write_failed = true;
     at += payload;
     return true;
   });
-  const tarn_status verdict = tarn_decoder_finish(&dec, nullptr);
-  tarn_status status = read != TARN_OK ? read : verdict;
-  if (status == TARN_OK && write_failed) status = TARN_WRITE_FAILED;
-  return Finish(&enc, sink, buffers.again.get(), at, status);
+  unsigned char header[TARN_HEADER_SIZE];
+  const tarn_status verdict = tarn_rekeyer_finish(&rk, header, nullptr);
+  if (read != TARN_OK) return read;
+  const tarn_status status =
+      tarnc_after_payload(verdict, write_failed ? TARN_WRITE_FAILED : TARN_OK);
+  if (status != TARN_OK) return status;
+  return sink.WriteAt(header, sizeof header, 0) ? TARN_OK : TARN_WRITE_FAILED;
 }
 
 }  // namespace tarntool

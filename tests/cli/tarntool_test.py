@@ -9,6 +9,7 @@ import os
 import pty
 import resource
 import shutil
+import signal
 import tempfile
 import re
 import stat
@@ -331,6 +332,42 @@ class TarntoolTest(ToolCase):
                 if output is not None:
                     self.assertEqual(self.read("out"), output)
                     os.remove(self.path("out"))
+
+    def test_files_and_pipes_give_the_same_statuses_and_messages(self):
+        self.write("img.bin", os.urandom(300000))
+        good = self.tarn("/C", "img.bin", "good.cnt")
+        damaged = bytearray(good)
+        damaged[1000] ^= 4
+        self.write("damaged.cnt", bytes(damaged))
+        self.write("other.cnt", self.tarn("/C", "img.bin", "o.cnt", OTHER_KEY))
+        self.write("short.cnt", good[:-1])
+        key = ["--key-file", "key.hex"]
+        commands = {"encode": ["encode", *key, "-o", "out"], "decode": ["decode", *key, "-o", "out"],
+                    "rekey": ["rekey", *key, "--new-key-file", "other.hex", "-o", "out"],
+                    "verify": ["verify", *key]}
+        inputs = {"encode": ["img.bin"], "verify": ["good.cnt", "damaged.cnt", "other.cnt",
+                                                    "short.cnt", "img.bin"]}
+
+        def limited():  # a file-size limit that every output here runs into
+            resource.setrlimit(resource.RLIMIT_FSIZE, (51200, 51200))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        for command, args in commands.items():
+            for name in inputs.get(command, inputs["verify"]):
+                for limit in ((None, limited) if command != "verify" else (None,)):
+                    results = []
+                    for piped in (False, True):
+                        with open(self.path(name), "rb") as stdin:
+                            proc = subprocess.run(
+                                [TOOL, *args, "-" if piped else name], cwd=self.dir,
+                                stdin=stdin if piped else subprocess.DEVNULL,
+                                capture_output=True, preexec_fn=limit, timeout=120)
+                        err = proc.stderr.replace(b"tarntool: %s:" % name.encode(), b"tarntool: -:")
+                        results.append((proc.returncode, err, os.path.exists(self.path("out"))))
+                        if os.path.exists(self.path("out")):
+                            os.remove(self.path("out"))
+                    with self.subTest(command=command, input=name, limited=limit is not None):
+                        self.assertEqual(results[0], results[1])
 
     def test_pipes_that_fail_leave_nothing(self):
         self.write("img.bin", os.urandom(300000))
