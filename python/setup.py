@@ -38,9 +38,6 @@ with open(os.path.join(HERE, "tarn", "_version.py"), "w") as f:
 
 defines = [("TARN_STATIC", "1"), ("TARN_BUILDING_LIBRARY", "1")]
 include_dirs = [LIB, os.path.join(ROOT, "include")]
-# The core is C: built as a library of its own, so that no C++ option reaches it.
-core = ("tarn_core", {"sources": sources("core"), "macros": defines, "include_dirs": include_dirs,
-                      "cflags": ["-O3", "-fvisibility=hidden", "-fPIC"] if os.name != "nt" else []})
 extension = Pybind11Extension(
     "tarn._tarn",
     ["tarn/_tarn.cpp"] + sources("hosted", "win32" if os.name == "nt" else "posix"),
@@ -50,4 +47,17 @@ extension = Pybind11Extension(
     extra_compile_args=["-O3", "-fvisibility=hidden"] if os.name != "nt" else [],
 )
 
-setup(libraries=[core], ext_modules=[extension], cmdclass={"build_ext": build_ext})
+class BuildWithCore(build_ext):
+    """The core is C: its objects are compiled first, with no C++ option, and linked into the
+    extension."""
+
+    def build_extension(self, ext):
+        os.makedirs(self.build_temp, exist_ok=True)  # the objects' paths pass through it
+        flags = ["-std=c99", "-O3", "-fvisibility=hidden", "-fPIC"] if os.name != "nt" else []
+        ext.extra_objects = self.compiler.compile(
+            sources("core"), output_dir=self.build_temp, macros=defines,
+            include_dirs=include_dirs, extra_postargs=flags)
+        super().build_extension(ext)
+
+
+setup(ext_modules=[extension], cmdclass={"build_ext": BuildWithCore})

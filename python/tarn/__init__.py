@@ -31,18 +31,16 @@ HEADER_SIZE = 52
 MAX_IMAGE_SIZE = 4294967243
 """The largest image whose container fits the format's 32-bit sizes."""
 
-# The C interface's statuses, by number.
-_STATUS_NAMES = [
-    "TARN_OK", "TARN_NOT_A_CONTAINER", "TARN_UNKNOWN_VERSION", "TARN_WRONG_SIZE",
-    "TARN_PAYLOAD_DAMAGED", "TARN_IMAGE_MISMATCH", "TARN_TOO_LARGE", "TARN_BAD_KEY",
-    "TARN_CANT_OPEN_INPUT", "TARN_CANT_CREATE_OUTPUT", "TARN_READ_FAILED", "TARN_WRITE_FAILED",
-    "TARN_NO_MEMORY", "TARN_CANCELLED", "TARN_INVALID_ARGUMENT", "TARN_INTERNAL_ERROR",
-]
-# The words of tarntool's JSON for the verdicts on a container.
-_VERDICTS = {
-    0: "ok", 1: "not-a-container", 2: "unknown-version", 3: "wrong-size",
-    4: "payload-damaged", 5: "image-mismatch",
-}
+
+
+def _status_name(code):
+    """The C interface's name of a status: TARN_ and its word ("payload-damaged")."""
+    return "TARN_" + _tarn.status_name(code).upper().replace("-", "_")
+
+
+def _verdict(code):
+    """The library's word for a verdict on a container; "unreadable" for anything else."""
+    return _tarn.status_name(code) if _tarn.status_is_verdict(code) else "unreadable"
 
 
 class Error(Exception):
@@ -117,27 +115,6 @@ _CLASSES = {c.status: c for c in (
     Cancelled, CantOpenInput, CantCreateOutput, ReadFailed, WriteFailed)}
 
 
-def _cause(status, path):
-    """The errno of what stands in the way of a file, where the system tells it."""
-    try:
-        if status == "TARN_CANT_OPEN_INPUT":
-            if _os.path.isdir(path):
-                return _errno.EISDIR
-            _os.close(_os.open(path, _os.O_RDONLY | getattr(_os, "O_NONBLOCK", 0)))
-            return None
-        if status == "TARN_CANT_CREATE_OUTPUT":
-            if _os.path.isdir(path):
-                return _errno.EISDIR
-            folder = _os.path.dirname(path) or b"."
-            if not _os.path.isdir(folder):
-                return _errno.ENOENT
-            if not _os.access(folder, _os.W_OK):
-                return _errno.EACCES
-    except OSError as e:
-        return e.errno
-    return None
-
-
 _WITH_CAUSE = {}
 
 
@@ -158,24 +135,34 @@ def _raise(code, path=None, info=None):
         return
     if code == 12:
         raise MemoryError("out of memory")
-    name = _STATUS_NAMES[code] if 0 <= code < len(_STATUS_NAMES) else "TARN_ERROR"
+    name = _status_name(code)
     text = _tarn.status_string(code)
     cls = _CLASSES.get(name)
     if cls is None:
         raise Error(text)
     if issubclass(cls, OSError):
-        number = _cause(name, path) if path is not None else None
-        shown = _os.fsdecode(path) if path is not None else None
-        exc = _with_cause(cls, number)(number, text + (f" ({_os.strerror(number)})" if number else ""), shown)
+        # The library's own cause of the file call just made on this thread.
+        number, cause = _tarn.last_cause()
+        exc = _os_error(cls, number, text + (f": {cause}" if cause else ""), path)
     else:
         exc = cls(text)
     exc.info = info
     raise exc
 
 
+def _os_error(cls, number, text, path):
+    """A failure about a file: ``cls`` with the OSError subclass of the errno, its errno, text
+    and file name (no "[Errno None]" when the system named no error)."""
+    shown = _os.fsdecode(path) if path is not None else None
+    if number:
+        return _with_cause(cls, number)(number, text, shown)
+    # OSError shows a file name only with an errno: without one, the name leads the text.
+    return cls(f"{shown}: {text}" if shown is not None else text)
+
+
 def _about(code, src, dst):
     """The file a failure of a file call is about: the output for creating and writing it."""
-    return dst if _STATUS_NAMES[code] in ("TARN_CANT_CREATE_OUTPUT", "TARN_WRITE_FAILED") else src
+    return dst if _status_name(code) in ("TARN_CANT_CREATE_OUTPUT", "TARN_WRITE_FAILED") else src
 
 
 def _path(p):
@@ -215,21 +202,21 @@ class Key:
 
     @classmethod
     def from_file(cls, path):
-        """A key from a key file as tarntool reads it: 32 hexadecimal digits, optionally with
-        blanks around them and one line ending; BadKey otherwise."""
-        with open(_path(path), "rb") as f:
-            text = bytearray(f.read(4097))
+        """A key from a key file as tarntool reads it (tarn_key_from_text): 32 hexadecimal
+        digits, optionally after a UTF-8 byte-order mark and blanks and before blanks and line
+        endings; BadKey otherwise, CantOpenInput (also the OSError of its cause) when the file
+        cannot be read."""
+        name = _os.fsdecode(_path(path))
         try:
-            if len(text) > 4096:
-                raise BadKey(f"{_os.fsdecode(path)}: not a key (32 hexadecimal digits expected)")
-            body = bytes(text).strip(b" \t")
-            for ending in (b"\r\n", b"\n"):
-                if body.endswith(ending):
-                    body = body[:-len(ending)].rstrip(b" \t")
-                    break
-            native = _tarn.key_from_hex(body)
+            with open(_path(path), "rb") as f:
+                text = bytearray(f.read(4097))
+        except OSError as e:
+            raise _os_error(CantOpenInput, e.errno, f"cannot read the key file: {e.strerror}",
+                            _path(path)) from None
+        try:
+            native = _tarn.key_from_text(text)
             if native is None:
-                raise BadKey(f"{_os.fsdecode(path)}: not a key (32 hexadecimal digits expected)")
+                raise BadKey(f"{name}: not a key (32 hexadecimal digits expected)")
             return cls._of(native)
         finally:
             text[:] = bytes(len(text))
@@ -278,7 +265,7 @@ class Info:
     @classmethod
     def _of(cls, code, d):
         header = code != 1 and d["container_size"] >= HEADER_SIZE
-        return cls(_VERDICTS.get(code, "unreadable"),
+        return cls(_verdict(code),
                    d["image_size"] if header else None, d["container_size"],
                    d["image_crc32"] if header else None, d["payload_crc32"] if header else None,
                    d["payload_ok"] if d["payload_checked"] else None,
@@ -348,7 +335,7 @@ def verify_file(path, key=None, progress=None):
     Raises CantOpenInput or ReadFailed when the file cannot be read."""
     p = _path(path)
     code, info = _tarn.verify_file(p, None if key is None else _native(key), _progress(progress))
-    if code not in _VERDICTS:
+    if not _tarn.status_is_verdict(code):
         _raise(code, p)
     return Info._of(code, info)
 

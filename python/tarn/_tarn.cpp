@@ -129,6 +129,16 @@ PYBIND11_MODULE(_tarn, m) {
   m.def("status_string", [](int status) {
     return std::string(tarn_status_string(static_cast<tarn_status>(status)));
   });
+  m.def("status_name",
+        [](int status) { return std::string(tarn_status_name(static_cast<tarn_status>(status))); });
+  m.def("status_is_verdict",
+        [](int status) { return tarn_status_is_verdict(static_cast<tarn_status>(status)) != 0; });
+  // The cause of the last file call on this thread: (system error or 0, text).
+  m.def("last_cause", [] {
+    tarn_cause cause;
+    tarn_last_cause(&cause);
+    return py::make_tuple(cause.system_error, std::string(cause.text));
+  });
 
   py::class_<Key>(m, "Key");
   // None for anything but 32 hexadecimal digits.
@@ -136,6 +146,16 @@ PYBIND11_MODULE(_tarn, m) {
     const View v(text);
     auto key = std::make_unique<Key>();
     if (tarn_key_from_hex(static_cast<const char*>(v.data()), v.size(), &key->key) != TARN_OK) {
+      return nullptr;
+    }
+    return key;
+  });
+
+  // None for anything a key file may not hold.
+  m.def("key_from_text", [](const py::buffer& text) -> std::unique_ptr<Key> {
+    const View v(text);
+    auto key = std::make_unique<Key>();
+    if (tarn_key_from_text(static_cast<const char*>(v.data()), v.size(), &key->key) != TARN_OK) {
       return nullptr;
     }
     return key;

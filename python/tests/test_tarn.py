@@ -61,6 +61,7 @@ def test_every_failure_has_its_class(tmp_path):
         (lambda: tarn.decode_file(tmp_path / "missing", tmp_path / "out", KEY), FileNotFoundError),
         (lambda: tarn.decode_file(tmp_path / "good.cnt", tmp_path / "dir", KEY), IsADirectoryError),
         (lambda: tarn.decode_file(tmp_path / "good.cnt", tmp_path / "good.cnt", KEY), tarn.CantCreateOutput),
+        (lambda: tarn.Key.from_file(tmp_path / "missing.key"), FileNotFoundError),
     ]
     for call, cls in cases:
         with pytest.raises(cls) as caught:
@@ -69,6 +70,12 @@ def test_every_failure_has_its_class(tmp_path):
     with pytest.raises(tarn.CantOpenInput) as caught:
         tarn.verify_file(tmp_path / "missing")
     assert caught.value.errno == 2 and caught.value.filename == str(tmp_path / "missing")
+    # The library's own cause, not a guess from probing the file again.
+    with pytest.raises(tarn.CantCreateOutput, match="is the input itself"):
+        tarn.decode_file(tmp_path / "good.cnt", tmp_path / "good.cnt", KEY)
+    # A key file as tarntool reads it: a byte-order mark, CRLF and empty lines after the key.
+    (tmp_path / "k.hex").write_bytes(b"\xef\xbb\xbf " + HEX.lower().encode() + b"\r\n\r\n\n")
+    assert tarn.encode(b"123456789", tarn.Key.from_file(tmp_path / "k.hex")) == tarn.encode(b"123456789", KEY)
     (tmp_path / "bad.cnt").write_bytes(bytes(damaged))
     assert tarn.verify_file(tmp_path / "bad.cnt").verdict == "payload-damaged"  # never raises
 
