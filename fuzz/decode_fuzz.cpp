@@ -14,9 +14,9 @@
 #include "app/pipelines.h"
 #include "checksum/crc32.h"
 #include "cipher/block_cipher.h"
-#include "tarn/tarn.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_files.h"
+#include "tarn/tarn.h"
 
 namespace {
 

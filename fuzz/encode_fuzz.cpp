@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/pipelines.h"
-#include "tarn/tarn.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_files.h"
+#include "tarn/tarn.h"
 
 namespace {
 

@@ -5,15 +5,17 @@
   "use strict";
   const SLICE = 1 << 20; // bytes read from the file at a time
   const OK = 0;
-  // The verdicts, in the words of tarntool's JSON, with what they mean for whoever holds the file.
-  const VERDICTS = {
-    0: ["ok", "The container is intact."],
-    1: ["not-a-container", "This file is not a firmware container."],
-    2: ["unknown-version", "A container of a format version this page does not know."],
-    3: ["wrong-size", "The file is shorter or longer than its header says: cut short or joined to something."],
-    4: ["payload-damaged", "The container was damaged on its way: get it again."],
-    5: ["image-mismatch", "The key does not open this container (or its header is damaged)."],
-    7: ["bad-key", "The key must be 32 hexadecimal digits (0-9, A-F)."],
+  const BAD_KEY = 7;
+  // What the verdicts mean for whoever holds the file, by status; their words are the library's
+  // (tarn_status_name).
+  const SENTENCES = {
+    0: "The container is intact.",
+    1: "This file is not a firmware container.",
+    2: "A container of a format version this page does not know.",
+    3: "The file is shorter or longer than its header says: cut short or joined to something.",
+    4: "The container was damaged on its way: get it again.",
+    5: "The key does not open this container (or its header is damaged).",
+    7: "The key must be 32 hexadecimal digits (0-9, A-F).",
   };
   const $ = (id) => document.getElementById(id);
   let tarn = null; // the module, once it has started
@@ -26,8 +28,10 @@
   const ready = createTarnModule({ wasmBinary }).then((m) => {
     tarn = m;
     const alloc = (n) => m._malloc(n);
-    mem = { state: alloc(128), key: alloc(16), hex: alloc(64), info: alloc(96), written: alloc(4),
-            header: alloc(52), input: alloc(SLICE), output: alloc(SLICE + 8) };
+    const state = Math.max(m._tarn_page_decoder_size(), m._tarn_page_encoder_size());
+    mem = { state: alloc(state), key: alloc(m._tarn_page_key_size()), hex: alloc(64),
+            info: alloc(m._tarn_page_info_size()), written: alloc(4), header: alloc(52),
+            input: alloc(SLICE), output: alloc(SLICE + 8) };
   });
 
   const heap = () => tarn.HEAPU8;
@@ -35,13 +39,18 @@
   const hex32 = (v) => v.toString(16).toUpperCase().padStart(8, "0");
   const wipe = (ptr, n) => heap().fill(0, ptr, ptr + n);
 
+  // tarn_info through the module's accessors: the page holds no offsets of its own.
   function readInfo() {
-    const p = mem.info;
+    const p = mem.info, t = tarn;
     const words = [];
-    for (let i = 0; i < 13; ++i) words.push(u32(p + 4 * i));
-    return { words, imageSize: u32(p + 56) + u32(p + 60) * 4294967296,
-             imageCrc: u32(p + 72), payloadCrc: u32(p + 76), payloadChecked: u32(p + 80) !== 0,
-             payloadOk: u32(p + 84) !== 0, imageChecked: u32(p + 88) !== 0, imageOk: u32(p + 92) !== 0 };
+    for (let i = 0; i < 13; ++i) words.push(t._tarn_page_info_word(p, i) >>> 0);
+    return { words, imageSize: t._tarn_page_info_image_size(p),
+             imageCrc: t._tarn_page_info_image_crc(p) >>> 0,
+             payloadCrc: t._tarn_page_info_payload_crc(p) >>> 0,
+             payloadChecked: t._tarn_page_info_payload_checked(p) !== 0,
+             payloadOk: t._tarn_page_info_payload_ok(p) !== 0,
+             imageChecked: t._tarn_page_info_image_checked(p) !== 0,
+             imageOk: t._tarn_page_info_image_ok(p) !== 0 };
   }
 
   // The key in the field into the module's key object: null for none, a status for a bad one.
@@ -49,15 +58,17 @@
     const text = $("key").value.trim();
     if (text === "") return null;
     const bytes = new TextEncoder().encode(text);
-    if (bytes.length > 64) return 7;
+    if (bytes.length > 64) return BAD_KEY;
     heap().set(bytes, mem.hex);
-    const status = tarn._tarn_key_from_hex(mem.hex, bytes.length, mem.key);
+    const status = tarn._tarn_key_from_text(mem.hex, bytes.length, mem.key);
     wipe(mem.hex, 64);
-    return status === OK ? mem.key : 7;
+    return status === OK ? mem.key : BAD_KEY;
   }
 
   function show(status, info, file, keyed) {
-    const [word, sentence] = VERDICTS[status] || ["unreadable", "The file could not be read."];
+    const known = status in SENTENCES;
+    const word = known ? tarn.UTF8ToString(tarn._tarn_status_name(status)) : "unreadable";
+    const sentence = known ? SENTENCES[status] : "The file could not be read.";
     const good = status === OK;
     $("verdict").textContent = word;
     $("verdict").className = good ? "good" : "bad";
@@ -136,7 +147,7 @@
     if (!file) return;
     await ready;
     const key = loadKey();
-    if (key === 7) return show(7, null, file, true);
+    if (key === BAD_KEY) return show(BAD_KEY, null, file, true);
     const result = await decodePass(file, key, me, null);
     if (!result) return;
     $("progress").value = 1;
@@ -202,7 +213,7 @@
     if (!file) return;
     await ready;
     const key = loadKey();
-    if (key === null || key === 7) return show(7, null, file, true);
+    if (key === null || key === BAD_KEY) return show(BAD_KEY, null, file, true);
     // The header comes last and goes first: a file picker gets a placeholder then the header.
     const sink = await openSink(file.name + ".cnt");
     if (!sink.first) await sink.write(new Uint8Array(52));

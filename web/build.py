@@ -20,9 +20,16 @@ for line in open(os.path.join(ROOT, "lib", "sources.txt")):
     words = line.split()
     if len(words) == 2 and not line.startswith("#") and words[0] in ("core", "portable"):
         sources.append(os.path.join(ROOT, "lib", words[1]))
+sources.append(os.path.join(HERE, "layout.c"))  # sizes and fields, asked of the module
 exported = ["tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_finish",
             "tarn_encoder_init", "tarn_encoder_update", "tarn_encoder_finish",
-            "tarn_key_from_hex", "tarn_version", "malloc", "free"]
+            "tarn_key_from_hex", "tarn_key_from_text", "tarn_version", "tarn_status_name",
+            "tarn_page_decoder_size", "tarn_page_encoder_size", "tarn_page_key_size",
+            "tarn_page_info_size", "tarn_page_info_word", "tarn_page_info_image_size",
+            "tarn_page_info_container_size", "tarn_page_info_image_crc",
+            "tarn_page_info_payload_crc", "tarn_page_info_payload_checked",
+            "tarn_page_info_payload_ok", "tarn_page_info_image_checked",
+            "tarn_page_info_image_ok", "malloc", "free"]
 module = os.path.join(out_dir, "tarn-module.js")
 subprocess.run([
     "emcc", "-Os", "-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror",
