@@ -138,6 +138,9 @@ TARN_API tarn_status tarn_key_from_bytes(tarn_key* key, const uint8_t bytes[16])
  * installed image against tarn_info's image_crc at boot. `data` may be NULL when size is 0. */
 TARN_API uint32_t tarn_crc32(uint32_t crc, const void* data, size_t size);
 
+/* --- Files and buffers (hosted builds: not in the core a device compiles) ---------------- */
+/* hosted-only: begin */
+
 /* The plain image at `input` into a container at `output`. */
 TARN_API tarn_status tarn_encode_file(const char* input, const char* output, const tarn_key* key,
                                       tarn_progress_fn progress, void* user);
@@ -182,6 +185,8 @@ TARN_API tarn_status tarn_encode_buffer(const void* image, size_t size, const ta
  * left in `image`. */
 TARN_API tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_key* key,
                                         void* image, size_t capacity, size_t* image_size);
+
+/* hosted-only: end */
 
 /* --- Streams -----------------------------------------------------------------------------
  * The same containers, made and checked a piece at a time: for pipes, sockets and the device

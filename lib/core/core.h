@@ -16,7 +16,9 @@
 
 #include "tarn/tarn.h"
 
-/* Internal functions are external in the library and static in the two-file amalgamation. */
+/* Internal functions are external in the library and static in the two-file amalgamation, which
+ * also defines TARNC_CORE_ONLY: it leaves out what only the hosted build's kernels and file
+ * calls use. */
 #ifndef TARNC_FN
 #define TARNC_FN
 #endif
@@ -97,7 +99,9 @@ TARNC_FN void tarnc_decipher_scalar(const uint32_t key[4], uint8_t* data, size_t
 /* --- CRC-32 by one table look-up per byte: a register starts at TARNC_CRC_START and is
  * complemented at the end. The reference of every faster path. */
 #define TARNC_CRC_START 0xFFFFFFFFu
+#ifndef TARNC_CORE_ONLY
 TARNC_FN uint32_t tarnc_crc32_bytewise(uint32_t reg, const void* data, size_t n);
+#endif
 /* The same with a 64-byte table, two look-ups a byte: the portable kernels' path, for devices
  * where a kilobyte of table costs more than the extra steps. */
 TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t n);
@@ -111,7 +115,9 @@ TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t 
 typedef struct tarnc_crcs {
   uint32_t in, plain, out;
 } tarnc_crcs;
+#ifndef TARNC_CORE_ONLY
 TARNC_FN void tarnc_crcs_start(tarnc_crcs* crcs);
+#endif
 TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, tarnc_crcs* crcs,
                          const uint8_t* in, uint8_t* out, size_t n);
 

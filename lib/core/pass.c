@@ -15,9 +15,11 @@ TARNC_FN void tarnc_wipe(void* bytes, size_t n) {
   for (i = 0; i < n; ++i) p[i] = 0;
 }
 
+#ifndef TARNC_CORE_ONLY /* for the hosted file calls' chunks */
 TARNC_FN void tarnc_crcs_start(tarnc_crcs* crcs) {
   crcs->in = crcs->plain = crcs->out = TARNC_CRC_START;
 }
+#endif
 
 TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, tarnc_crcs* crcs,
                          const uint8_t* in, uint8_t* out, size_t n) {

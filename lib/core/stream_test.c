@@ -237,6 +237,102 @@ static void TestKeysLeaveAndArgumentsAreChecked(void) {
   CHECK(tarn_decoder_finish(&dec, NULL) == TARN_INVALID_ARGUMENT); /* never initialised */
 }
 
+/* A decoder fed as an updater feeds it: irregular pieces, a page of output at a time, its state
+ * saved after every call and resumed in a fresh object as after a power cut. The pages hold the
+ * image, every call makes progress, and the verdict is the uncut run's. */
+static void TestStepsPagesAndResumes(void) {
+  static unsigned char image[5003], container[sizeof image + TARN_HEADER_SIZE], out[sizeof image];
+  static const size_t kPages[] = {1, 7, 64, 1024}, kIn[] = {1, 13, 300, 5000};
+  unsigned char blob[TARN_RESUME_SIZE];
+  size_t i, p, q, n;
+  for (i = 0; i < sizeof image; ++i) image[i] = (unsigned char)Random();
+  CHECK(tarn_encode_buffer(image, sizeof image, &g_key, container, sizeof container) == TARN_OK);
+  for (p = 0; p < 4; ++p) {
+    for (q = 0; q < 4; ++q) {
+      tarn_decoder dec;
+      size_t at = 0, put = 0, used, written;
+      tarn_status status = tarn_decoder_init(&dec, &g_key);
+      while (status == TARN_OK && (at < sizeof container || put < sizeof image)) {
+        const size_t offer = sizeof container - at < kIn[q] ? sizeof container - at : kIn[q];
+        const size_t room = sizeof image - put < kPages[p] ? sizeof image - put : kPages[p];
+        status = tarn_decoder_step(&dec, container + at, offer, &used, out + put, room, &written);
+        CHECK(written <= room && used <= offer && (used != 0 || written != 0));
+        if (used == 0 && written == 0) break;
+        at += used;
+        put += written;
+        CHECK(tarn_decoder_position(&dec) == at);
+        CHECK(tarn_decoder_save(&dec, blob) == TARN_OK);
+        memset(&dec, 0x5A, sizeof dec); /* the power cut */
+        CHECK(tarn_decoder_resume(&dec, &g_key, blob) == TARN_OK);
+      }
+      CHECK(status == TARN_OK && at == sizeof container && put == sizeof image);
+      CHECK(memcmp(out, image, sizeof image) == 0);
+      CHECK(tarn_decoder_finish(&dec, NULL) == TARN_OK);
+    }
+  }
+  /* A torn or foreign blob, or the wrong kind of key, is refused, never resumed. */
+  {
+    tarn_decoder dec;
+    CHECK(tarn_decoder_init(&dec, &g_key) == TARN_OK);
+    CHECK(tarn_decoder_update(&dec, container, 100, out, &n) == TARN_OK);
+    CHECK(tarn_decoder_save(&dec, blob) == TARN_OK);
+    CHECK(tarn_decoder_resume(&dec, NULL, blob) == TARN_INVALID_ARGUMENT);
+    for (i = 0; i < sizeof blob; ++i) {
+      blob[i] ^= 0x01;
+      CHECK(tarn_decoder_resume(&dec, &g_key, blob) == TARN_INVALID_ARGUMENT);
+      blob[i] ^= 0x01;
+    }
+  }
+}
+
+/* The re-keyer gives the container tarn_encode_buffer makes under the new key, in any pieces,
+ * and nothing but a verdict under a wrong old key. */
+static void TestRekeyerAndCrc(void) {
+  static unsigned char image[777], old[sizeof image + TARN_HEADER_SIZE], again[sizeof old],
+      made[sizeof old + 8];
+  size_t i, piece;
+  for (i = 0; i < sizeof image; ++i) image[i] = (unsigned char)Random();
+  CHECK(tarn_encode_buffer(image, sizeof image, &g_key, old, sizeof old) == TARN_OK);
+  CHECK(tarn_encode_buffer(image, sizeof image, &g_other, again, sizeof again) == TARN_OK);
+  for (piece = 1; piece < sizeof old; piece = piece * 3 + 1) {
+    const tarn_key* old_key = piece == 1 ? &g_other : &g_key;
+    tarn_rekeyer rk;
+    size_t at = 0, put = TARN_HEADER_SIZE, written;
+    CHECK(tarn_rekeyer_init(&rk, old_key, &g_other) == TARN_OK);
+    for (; at < sizeof old; at += piece) {
+      const size_t n = sizeof old - at < piece ? sizeof old - at : piece;
+      CHECK(tarn_rekeyer_update(&rk, old + at, n, made + put, &written) == TARN_OK);
+      put += written;
+    }
+    if (piece == 1) {
+      CHECK(tarn_rekeyer_finish(&rk, made, NULL) == TARN_IMAGE_MISMATCH);
+      continue;
+    }
+    CHECK(tarn_rekeyer_finish(&rk, made, NULL) == TARN_OK);
+    CHECK(put == sizeof again && memcmp(made, again, sizeof again) == 0);
+  }
+  /* The format's CRC-32 is zlib's, and chains. */
+  CHECK(tarn_crc32(0, "123456789", 9) == 0xCBF43926u);
+  CHECK(tarn_crc32(tarn_crc32(0, "1234", 4), "56789", 5) == 0xCBF43926u);
+  CHECK(tarn_crc32(7, NULL, 0) == 7);
+}
+
+/* Every status has its own word; verdicts are the container's own failures. */
+static void TestStatusWords(void) {
+  int s, t;
+  for (s = TARN_OK; s <= TARN_OTHER_DEVICE; ++s) {
+    const int verdict = s <= TARN_IMAGE_MISMATCH || s >= TARN_BAD_SIGNATURE;
+    CHECK(strcmp(tarn_status_name((tarn_status)s), "unknown") != 0);
+    CHECK(tarn_status_is_verdict((tarn_status)s) == verdict);
+    for (t = TARN_OK; t < s; ++t) {
+      CHECK(strcmp(tarn_status_name((tarn_status)s), tarn_status_name((tarn_status)t)) != 0);
+    }
+  }
+  CHECK(strcmp(tarn_status_name(TARN_PAYLOAD_DAMAGED), "payload-damaged") == 0);
+  CHECK(strcmp(tarn_status_name((tarn_status)(TARN_OTHER_DEVICE + 1)), "unknown") == 0);
+  CHECK(!tarn_status_is_verdict((tarn_status)(TARN_OTHER_DEVICE + 1)));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   MakeDir(argv[1]);
@@ -248,6 +344,9 @@ int main(int argc, char** argv) {
   TestVerdictsEqualTheFileCheck();
   TestStatusesComeAtTheirByte();
   TestKeysLeaveAndArgumentsAreChecked();
+  TestStepsPagesAndResumes();
+  TestRekeyerAndCrc();
+  TestStatusWords();
   remove(g_file);
   printf("stream objects: %s\n", failures == 0 ? "all checks hold" : "FAILED");
   return failures == 0 ? 0 : 1;
