@@ -215,7 +215,40 @@ static void* Worker(void* arg) {
   return NULL;
 }
 
+/* The memory this process has locked, in kB, where the system reports it (-1 elsewhere). */
+static long LockedKb(void) {
+  char line[256];
+  long kb = -1;
+  FILE* status = fopen("/proc/self/status", "r");
+  if (status == NULL) return -1;
+  while (fgets(line, sizeof line, status) != NULL) {
+    if (sscanf(line, "VmLck: %ld", &kb) == 1) break;
+  }
+  fclose(status);
+  return kb;
+}
+
+/* What the library locks for a call's secrets it unlocks before the call returns, on every
+ * path of the file calls (one worker and two). */
+static void LockedMemoryIsGivenBack(const tarn_key* key, long before) {
+  static unsigned char image[(1 << 20) + 9];
+  char in[4096], out[4096], back[4096];
+  PathOf(in, "locked.bin");
+  PathOf(out, "locked.cnt");
+  PathOf(back, "locked.out");
+  WriteFile("locked.bin", image, sizeof image);
+  CHECK(tarn_encode_file(in, out, key, NULL, NULL) == TARN_OK);
+  CHECK(tarn_decode_file(out, back, key, NULL, NULL) == TARN_OK);
+  CHECK(tarn_rekey_file(out, back, key, key, NULL, NULL) == TARN_OK);
+  CHECK(tarn_verify_file(out, key, NULL, NULL, NULL) == TARN_OK);
+  CHECK(LockedKb() == before);
+  remove(in);
+  remove(out);
+  remove(back);
+}
+
 int main(int argc, char** argv) {
+  const long locked_at_start = LockedKb();
   tarn_key key;
   pthread_t threads[4];
   int ids[4] = {0, 1, 2, 3}, t;
@@ -226,6 +259,7 @@ int main(int argc, char** argv) {
   KnownContainers(&key);
   Statuses(&key);
   Rekey(&key);
+  LockedMemoryIsGivenBack(&key, locked_at_start);
   for (t = 0; t < 4; ++t) pthread_create(&threads[t], NULL, Worker, &ids[t]);
   for (t = 0; t < 4; ++t) pthread_join(threads[t], NULL);
   printf("%s\n", failures == 0 ? "api_test: all checks hold" : "api_test: checks failed");

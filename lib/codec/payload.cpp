@@ -10,6 +10,7 @@
 
 #include "checksum/crc32.h"
 #include "core/core.h"
+#include "platform/secret.h"
 
 namespace tarn::codec {
 
@@ -24,8 +25,15 @@ constexpr std::size_t kChunk = std::size_t{128} << 10;
 constexpr std::uint64_t kThreadedFrom = 1ull << 20;
 constexpr unsigned kMaxWorkers = 2;
 
+// The key words of a transform, in pages of their own (locked, kept out of dumps, wiped and
+// unlocked when they go).
+struct JobKeys {
+  std::uint32_t decipher[4], encipher[4];
+};
+
 struct Job {
-  std::uint32_t decipher_key[4], encipher_key[4];
+  const std::uint32_t* decipher_key;
+  const std::uint32_t* encipher_key;
   bool decipher, encipher;
   FilePlace in, out;
   std::uint64_t size;
@@ -134,8 +142,12 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
   const KeyWords none{};
   const KeyWords& d = transform.decipher != nullptr ? *transform.decipher : none;
   const KeyWords& e = transform.encipher != nullptr ? *transform.encipher : none;
-  Job job{{d.k0, d.k1, d.k2, d.k3},
-          {e.k0, e.k1, e.k2, e.k3},
+  platform::Secret keys = platform::Secret::Holding(JobKeys{});  // filled in place: no copy
+  JobKeys& k = keys.As<JobKeys>();
+  k.decipher[0] = d.k0, k.decipher[1] = d.k1, k.decipher[2] = d.k2, k.decipher[3] = d.k3;
+  k.encipher[0] = e.k0, k.encipher[1] = e.k1, k.encipher[2] = e.k2, k.encipher[3] = e.k3;
+  Job job{k.decipher,
+          k.encipher,
           transform.decipher != nullptr,
           transform.encipher != nullptr,
           in,
@@ -146,15 +158,6 @@ PayloadResult TransformPayload(const Transform& transform, FilePlace in, FilePla
           {},
           {},
           {}};
-  platform::ProtectSecret(&job.decipher_key, sizeof job.decipher_key);
-  platform::ProtectSecret(&job.encipher_key, sizeof job.encipher_key);
-  struct WipeKeys {
-    Job* job;
-    ~WipeKeys() {
-      platform::WipeMemory(&job->decipher_key, sizeof job->decipher_key);
-      platform::WipeMemory(&job->encipher_key, sizeof job->encipher_key);
-    }
-  } wipe{&job};
   job.in_crcs.resize(job.chunks);
   if (job.decipher) job.plain_crcs.resize(job.chunks);
   if (job.encipher) job.out_crcs.resize(job.chunks);
