@@ -17,17 +17,18 @@ ENTRIES = ["tarn_key_from_bytes", "tarn_decoder_init", "tarn_decoder_update", "t
            "tarn_decoder_finish", "tarn_decoder_save", "tarn_decoder_resume",
            "tarn_decoder_position"]
 
-# Input sections of the library's objects that the linker kept: ".text.f 0xADDR 0xSIZE lib(obj)"
-# after the map's "Linker script and memory map" (what comes before it was discarded).
+# Input sections of the core's object (tarn_core.c, the amalgamation) that the linker kept:
+# ".text.f 0xADDR 0xSIZE OBJECT" after the map's "Linker script and memory map" (what comes
+# before it was discarded).
 text = open(map_file).read()
 kept = text[text.index("Linker script and memory map"):]
 sizes = {}
 for m in re.finditer(r"^ (\.(?:text|rodata)[^\s]*)\s*\n?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)",
                      kept, re.M):
-    size, origin = int(m.group(2), 16), m.group(3)
-    if "libtarn.a(" in origin:
-        obj = origin.split("(")[1].rstrip(")")
-        sizes[obj] = sizes.get(obj, 0) + size
+    section, size, origin = m.group(1), int(m.group(2), 16), m.group(3)
+    if "tarn_core.c" in origin:
+        name = re.sub(r"^\.(text|rodata)\.?", "", section) or section
+        sizes[name] = sizes.get(name, 0) + size
 code = sum(sizes.values())
 
 # The call graph: nodes carry their own frame ("N bytes"), edges the calls.
@@ -75,8 +76,9 @@ def deepest(name, seen=()):
 
 stacks = {entry: deepest(entry) for entry in ENTRIES if entry in frames}
 stack = max(stacks.values(), default=0)
-print(f"decoder code and constant data: {code} bytes (limit {code_limit}); by object: "
-      + ", ".join(f"{k} {v}" for k, v in sorted(sizes.items())))
+largest = sorted(sizes.items(), key=lambda kv: -kv[1])
+print(f"decoder code and constant data: {code} bytes (limit {code_limit}); largest: "
+      + ", ".join(f"{k} {v}" for k, v in largest[:6]))
 print(f"stack below the decoder's calls: {stack} bytes at most (limit {stack_limit}); "
       + ", ".join(f"{k} {v}" for k, v in stacks.items()))
 if code == 0 or stack == 0 or len(stacks) != len(ENTRIES):

@@ -2,7 +2,7 @@
  * step, its state saved and resumed, linked the way a bootloader links it, so that its share of
  * code, constant data and stack can be measured. */
 #include "board.h"
-#include "tarn/tarn.h"
+#include "tarn.h"
 
 static unsigned char g_piece[64], g_page[64], g_blob[TARN_RESUME_SIZE];
 

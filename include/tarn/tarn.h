@@ -207,14 +207,14 @@ TARN_API tarn_status tarn_decode_buffer(const void* container, size_t size, cons
  * the next, their size does not. A caller allocates an object (on the stack, statically, in a
  * struct of its own) and passes its address; nothing else. */
 typedef struct tarn_stream_state_ {
-  uint64_t position;                   /* container or image bytes taken so far */
-  uint32_t live, failed;               /* which object, while live; a status kept */
-  uint32_t key[4], new_key[4];         /* the key words; a re-key's second key */
-  uint32_t crc_in, crc_plain, crc_out; /* CRC-32 registers of what comes in, of the image and
-                                        of what goes out */
-  uint32_t image_size;                 /* the header's, once the header is whole */
-  uint8_t header[TARN_HEADER_SIZE];    /* the header as it came in */
-  uint8_t held[8];                     /* bytes of a block not yet whole, or made and not given */
+  uint64_t position;                /* container or image bytes taken so far */
+  uint32_t live, failed;            /* which object, while live; a status kept */
+  uint32_t key[4], new_key[4];      /* the key words; a re-key's second key */
+  uint32_t crc[3];                  /* CRC-32 registers of what comes in, of the image and
+                                       of what goes out */
+  uint32_t image_size;              /* the header's, once the header is whole */
+  uint8_t header[TARN_HEADER_SIZE]; /* the header as it came in */
+  uint8_t held[8];                  /* bytes of a block not yet whole, or made and not given */
   uint8_t held_count, pending, has_key, reserved_;
 } tarn_stream_state_;
 

@@ -90,14 +90,14 @@ void RunChunks(Job* job, bool reports) noexcept {
     }
     // The chunk through the core's one pass; after a failed write only its CRC is still taken.
     const bool skip = job->write_failed.load(std::memory_order_relaxed);
-    tarnc_crcs crcs;
-    tarnc_crcs_start(&crcs);
+    std::uint32_t crcs[3];
+    tarnc_crcs_start(crcs);
     tarnc_pass(job->decipher && !skip ? job->decipher_key : nullptr,
-               job->encipher && !skip ? job->encipher_key : nullptr, &crcs, data,
+               job->encipher && !skip ? job->encipher_key : nullptr, crcs, data,
                skip || (!writes && !job->decipher) ? nullptr : data, n);
-    job->in_crcs[c] = ~crcs.in;
-    if (job->decipher) job->plain_crcs[c] = ~crcs.plain;
-    if (job->encipher) job->out_crcs[c] = ~crcs.out;
+    job->in_crcs[c] = ~crcs[TARNC_CRC_IN];
+    if (job->decipher) job->plain_crcs[c] = ~crcs[TARNC_CRC_PLAIN];
+    if (job->encipher) job->out_crcs[c] = ~crcs[TARNC_CRC_OUT];
     if (writes && !skip && !platform::WriteAt(job->out.file, data, n, job->out.offset + at)) {
       job->TakeCause();
       job->write_failed = true;

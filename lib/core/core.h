@@ -23,15 +23,25 @@
 #define TARNC_FN
 #endif
 
+/* What the core asks of the compiler where it can say so: a helper always inlined, a function
+ * never inlined (so that its frame is its own). */
+#if defined(__GNUC__) || defined(__clang__)
+#define TARNC_INLINE static inline __attribute__((always_inline))
+#define TARNC_NOINLINE __attribute__((noinline))
+#else
+#define TARNC_INLINE static inline
+#define TARNC_NOINLINE
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Little-endian 32-bit words in bytes: the byte order of the format on every host. */
-static inline uint32_t tarnc_le32(const uint8_t* p) {
+TARNC_INLINE uint32_t tarnc_le32(const uint8_t* p) {
   return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
-static inline void tarnc_put_le32(uint8_t* p, uint32_t v) {
+TARNC_INLINE void tarnc_put_le32(uint8_t* p, uint32_t v) {
   p[0] = (uint8_t)v;
   p[1] = (uint8_t)(v >> 8);
   p[2] = (uint8_t)(v >> 16);
@@ -111,14 +121,13 @@ TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t 
  * `encipher` (NULL: not), the CRC of what goes out. Whole blocks are transformed; the last n % 8
  * bytes are carried as they are, so n is a multiple of 8 but for the end of a payload. Without
  * `out` (NULL) only the CRC of what comes in is taken. The registers of a step left out follow
- * the one before: crc_plain is crc_in without a decipher, crc_out crc_plain without an encipher. */
-typedef struct tarnc_crcs {
-  uint32_t in, plain, out;
-} tarnc_crcs;
+ * the one before: the image's is what comes in without a decipher, what goes out the image's
+ * without an encipher. */
+enum { TARNC_CRC_IN, TARNC_CRC_PLAIN, TARNC_CRC_OUT };
 #ifndef TARNC_CORE_ONLY
-TARNC_FN void tarnc_crcs_start(tarnc_crcs* crcs);
+TARNC_FN void tarnc_crcs_start(uint32_t crcs[3]);
 #endif
-TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, tarnc_crcs* crcs,
+TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, uint32_t crcs[3],
                          const uint8_t* in, uint8_t* out, size_t n);
 
 /* --- The one verdict on a container: from its header, its length and what a pass found. */
@@ -141,6 +150,13 @@ TARNC_FN tarn_status tarnc_judge(const tarnc_header* h, uint64_t container_size,
  * output's failure, then the image's verdict. Every front end that writes reports in this
  * order; tarnc_judge does too. */
 TARNC_FN tarn_status tarnc_after_payload(tarn_status verdict, tarn_status after);
+
+/* Overwrites the TARNC_STACK_WIPE bytes of stack just below the caller's frame, where a cipher
+ * loop it called left key words it spilled: the one-block paths call it after their loop (whose
+ * frame is smaller: the device stage looks for key words below every call), so that no key word
+ * stays in the stack. Never inlined, so that its frame lies where the loop's did. */
+#define TARNC_STACK_WIPE 64
+TARNC_FN void tarnc_wipe_below(void);
 
 /* Overwrites n bytes in a way the compiler may not drop. */
 TARNC_FN void tarnc_wipe(void* bytes, size_t n);

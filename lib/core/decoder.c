@@ -22,26 +22,35 @@ static void DecoderStart(tarnc_state* s, uint32_t live, const tarn_key* key,
     s->has_key = 1;
   }
   if (new_key != NULL) memcpy(s->new_key, new_key->words, sizeof s->new_key);
-  s->crc_in = s->crc_plain = s->crc_out = TARNC_CRC_START;
+  s->crc[0] = s->crc[1] = s->crc[2] = TARNC_CRC_START;
   s->live = live;
 }
 
 /* n payload bytes through the pass with the object's keys and registers. */
 static void DecoderPass(tarnc_state* s, const uint8_t* in, uint8_t* out, size_t n) {
-  tarnc_crcs crcs;
-  crcs.in = s->crc_in;
-  crcs.plain = s->crc_plain;
-  crcs.out = s->crc_out;
-  tarnc_pass(s->has_key ? s->key : NULL, s->live == TARNC_REKEYER_LIVE ? s->new_key : NULL, &crcs,
+  tarnc_pass(s->has_key ? s->key : NULL, s->live == TARNC_REKEYER_LIVE ? s->new_key : NULL, s->crc,
              in, out, n);
-  s->crc_in = crcs.in;
-  s->crc_plain = crcs.plain;
-  s->crc_out = crcs.out;
 }
 
 static int DecoderOverlap(const void* a, size_t a_size, const void* b, size_t b_size) {
   const uintptr_t x = (uintptr_t)a, y = (uintptr_t)b;
   return a_size != 0 && b_size != 0 && x < y + b_size && y < x + a_size;
+}
+
+/* The common case of small pieces, a byte an interrupt: bytes of a block not yet whole, past the
+ * header, nothing pending, gathered and nothing else. 1 when it was that case. */
+static TARNC_NOINLINE int DecoderGather(tarnc_state* s, const uint8_t* in, size_t size,
+                                        const void* out) {
+  size_t i;
+  if (!s->has_key || s->failed != TARN_OK || s->pending != 0 || s->position < TARN_HEADER_SIZE ||
+      in == NULL || out == NULL || s->held_count + size >= 8 ||
+      s->position - TARN_HEADER_SIZE + size > (s->image_size & ~(uint32_t)7)) {
+    return 0;
+  }
+  for (i = 0; i < size; ++i) s->held[s->held_count + i] = in[i];
+  s->held_count = (uint8_t)(s->held_count + size);
+  s->position += size;
+  return 1;
 }
 
 /* Takes up to `size` container bytes (*used gets how many) and gives at most `room` bytes of
@@ -50,7 +59,7 @@ static tarn_status DecoderTake(tarnc_state* s, const uint8_t* in, size_t size, s
                                uint8_t* out, size_t room, size_t* written) {
   const int gives = s->has_key;
   uint64_t at = s->position, blocks_end, offset;
-  size_t put = 0, n = size;
+  size_t put = 0, n = size, i;
   *used = 0;
   *written = 0;
   if (size != 0 && in == NULL) return TARN_INVALID_ARGUMENT;
@@ -107,7 +116,7 @@ static tarn_status DecoderTake(tarnc_state* s, const uint8_t* in, size_t size, s
       /* A block made earlier goes out first, as far as there is room. */
       const size_t k = s->pending < room - put ? s->pending : room - put;
       if (k == 0) break;
-      memcpy(out + put, s->held + 8 - s->pending, k);
+      for (i = 0; i < k; ++i) out[put + i] = s->held[8 - s->pending + i];
       put += k;
       s->pending = (uint8_t)(s->pending - k);
       if (s->pending == 0) tarnc_wipe(s->held, sizeof s->held);
@@ -117,15 +126,21 @@ static tarn_status DecoderTake(tarnc_state* s, const uint8_t* in, size_t size, s
     if (offset < blocks_end && (s->held_count != 0 || n < 8 || room - put < 8)) {
       /* A block split between pieces, or with too little room for it: gathered, then run whole. */
       const size_t k = n < 8u - s->held_count ? n : 8u - s->held_count;
-      memcpy(s->held + s->held_count, in, k);
+      for (i = 0; i < k; ++i) s->held[s->held_count + i] = in[i];
       s->held_count = (uint8_t)(s->held_count + k);
       in += k;
       n -= k;
       offset += k;
       if (s->held_count == 8) {
-        DecoderPass(s, s->held, s->held, 8);
         s->held_count = 0;
-        s->pending = 8;
+        if (room - put >= 8) {
+          DecoderPass(s, s->held, out + put, 8); /* room for it: straight out */
+          put += 8;
+          tarnc_wipe(s->held, sizeof s->held);
+        } else {
+          DecoderPass(s, s->held, s->held, 8);
+          s->pending = 8;
+        }
       }
       continue;
     }
@@ -160,8 +175,8 @@ static tarn_status DecoderJudge(tarnc_state* s, tarnc_header* h, tarn_info* info
   tarnc_header_parse(h, s->header,
                      s->position < TARN_HEADER_SIZE ? (size_t)s->position : TARN_HEADER_SIZE);
   f.early = (tarn_status)s->failed;
-  f.payload_crc = ~s->crc_in;
-  f.image_crc = ~s->crc_plain;
+  f.payload_crc = ~s->crc[TARNC_CRC_IN];
+  f.image_crc = ~s->crc[TARNC_CRC_PLAIN];
   f.has_image = s->has_key;
   f.after_payload = TARN_OK;
   return tarnc_judge(h, s->position, &f, info);
@@ -179,6 +194,10 @@ tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, 
   tarnc_state* s = LiveDecoder(dec);
   size_t used;
   if (s == NULL || written == NULL) return TARN_INVALID_ARGUMENT;
+  if (DecoderGather(s, (const uint8_t*)in, size, out)) {
+    *written = 0;
+    return TARN_OK;
+  }
   return DecoderTake(s, (const uint8_t*)in, size, &used, (uint8_t*)out, (size_t)-1, written);
 }
 
@@ -186,6 +205,11 @@ tarn_status tarn_decoder_step(tarn_decoder* dec, const void* in, size_t in_size,
                               void* out, size_t out_capacity, size_t* written) {
   tarnc_state* s = LiveDecoder(dec);
   if (s == NULL || in_used == NULL || written == NULL) return TARN_INVALID_ARGUMENT;
+  if (DecoderGather(s, (const uint8_t*)in, in_size, out)) {
+    *in_used = in_size;
+    *written = 0;
+    return TARN_OK;
+  }
   return DecoderTake(s, (const uint8_t*)in, in_size, in_used, (uint8_t*)out, out_capacity, written);
 }
 
@@ -227,8 +251,8 @@ tarn_status tarn_decoder_save(const tarn_decoder* dec, uint8_t blob[TARN_RESUME_
   tarnc_put_le32(blob + 4, (uint32_t)s->position);
   tarnc_put_le32(blob + 8, (uint32_t)(s->position >> 32));
   tarnc_put_le32(blob + 12, s->failed);
-  tarnc_put_le32(blob + 16, s->crc_in);
-  tarnc_put_le32(blob + 20, s->crc_plain);
+  tarnc_put_le32(blob + 16, s->crc[TARNC_CRC_IN]);
+  tarnc_put_le32(blob + 20, s->crc[TARNC_CRC_PLAIN]);
   memcpy(blob + 24, s->header, TARN_HEADER_SIZE);
   memcpy(blob + 76, s->held, 8);
   blob[84] = s->held_count;
@@ -252,8 +276,8 @@ tarn_status tarn_decoder_resume(tarn_decoder* dec, const tarn_key* key,
   s = &dec->u_.state_;
   DecoderStart(s, TARNC_DECODER_LIVE, key, NULL);
   s->position = (uint64_t)tarnc_le32(blob + 4) | (uint64_t)tarnc_le32(blob + 8) << 32;
-  s->crc_in = tarnc_le32(blob + 16);
-  s->crc_plain = s->crc_out = tarnc_le32(blob + 20);
+  s->crc[TARNC_CRC_IN] = tarnc_le32(blob + 16);
+  s->crc[TARNC_CRC_PLAIN] = s->crc[TARNC_CRC_OUT] = tarnc_le32(blob + 20);
   memcpy(s->header, blob + 24, TARN_HEADER_SIZE);
   if (s->position >= TARN_HEADER_SIZE) {
     s->image_size = tarnc_le32(s->header + 4 * TARNC_W_IMAGE_SIZE);
@@ -290,7 +314,7 @@ tarn_status tarn_rekeyer_finish(tarn_rekeyer* rk, uint8_t header[TARN_HEADER_SIZ
   if (s == NULL || header == NULL || s->pending != 0) return TARN_INVALID_ARGUMENT;
   status = DecoderJudge(s, &h, info);
   if (status != TARN_OK) return tarnc_fail(s, status);
-  h.w[TARNC_W_PAYLOAD_CRC] = ~s->crc_out;
+  h.w[TARNC_W_PAYLOAD_CRC] = ~s->crc[TARNC_CRC_OUT];
   tarnc_header_store(&h, header);
   tarnc_wipe(s, sizeof *s);
   return TARN_OK;

@@ -21,16 +21,10 @@ static tarnc_state* EncoderLive(tarn_encoder* enc) {
   return enc != NULL ? tarnc_live(&enc->u_.state_, TARNC_ENCODER_LIVE) : NULL;
 }
 
-/* The pass's registers kept in the object: crc_in over the image, crc_out over the payload. */
+/* The pass's registers kept in the object: what comes in is the image, what goes out the payload.
+ */
 static void EncoderPass(tarnc_state* s, const uint8_t* in, uint8_t* out, size_t n) {
-  tarnc_crcs crcs;
-  crcs.in = s->crc_in;
-  crcs.plain = s->crc_plain;
-  crcs.out = s->crc_out;
-  tarnc_pass(NULL, s->key, &crcs, in, out, n);
-  s->crc_in = crcs.in;
-  s->crc_plain = crcs.plain;
-  s->crc_out = crcs.out;
+  tarnc_pass(NULL, s->key, s->crc, in, out, n);
 }
 
 tarn_status tarn_encoder_init(tarn_encoder* enc, const tarn_key* key) {
@@ -39,7 +33,7 @@ tarn_status tarn_encoder_init(tarn_encoder* enc, const tarn_key* key) {
   memset(enc, 0, sizeof *enc);
   s = &enc->u_.state_;
   memcpy(s->key, key->words, sizeof s->key);
-  s->crc_in = s->crc_plain = s->crc_out = TARNC_CRC_START;
+  s->crc[0] = s->crc[1] = s->crc[2] = TARNC_CRC_START;
   s->live = TARNC_ENCODER_LIVE;
   return TARN_OK;
 }
@@ -98,8 +92,8 @@ tarn_status tarn_encoder_finish(tarn_encoder* enc, void* out, size_t* written,
   tail = s->held_count;
   EncoderPass(s, s->held, (uint8_t*)out, tail);
   tarnc_header_for_encode(&h, (uint32_t)s->position);
-  h.w[TARNC_W_IMAGE_CRC] = ~s->crc_in;
-  h.w[TARNC_W_PAYLOAD_CRC] = ~s->crc_out;
+  h.w[TARNC_W_IMAGE_CRC] = ~s->crc[TARNC_CRC_IN];
+  h.w[TARNC_W_PAYLOAD_CRC] = ~s->crc[TARNC_CRC_OUT];
   tarnc_header_store(&h, header);
   *written = tail;
   tarnc_wipe(s, sizeof *s);

@@ -9,6 +9,17 @@
  * the checksum, the cipher and the second checksum. */
 #define TARNC_STRETCH ((size_t)64 << 10)
 
+TARNC_NOINLINE TARNC_FN void tarnc_wipe_below(void) {
+  volatile uint32_t area[TARNC_STACK_WIPE / 4];
+  size_t i;
+  for (i = 0; i < sizeof area / sizeof area[0]; i += 4) {
+    area[i] = 0;
+    area[i + 1] = 0;
+    area[i + 2] = 0;
+    area[i + 3] = 0;
+  }
+}
+
 TARNC_FN void tarnc_wipe(void* bytes, size_t n) {
   volatile uint8_t* p = (volatile uint8_t*)bytes;
   size_t i;
@@ -16,31 +27,31 @@ TARNC_FN void tarnc_wipe(void* bytes, size_t n) {
 }
 
 #ifndef TARNC_CORE_ONLY /* for the hosted file calls' chunks */
-TARNC_FN void tarnc_crcs_start(tarnc_crcs* crcs) {
-  crcs->in = crcs->plain = crcs->out = TARNC_CRC_START;
+TARNC_FN void tarnc_crcs_start(uint32_t crcs[3]) {
+  crcs[0] = crcs[1] = crcs[2] = TARNC_CRC_START;
 }
 #endif
 
-TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, tarnc_crcs* crcs,
+TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, uint32_t crcs[3],
                          const uint8_t* in, uint8_t* out, size_t n) {
   while (n > 0) {
     const size_t m = n < TARNC_STRETCH ? n : TARNC_STRETCH;
     /* Only the last stretch of a pass may end in a tail: the others are whole blocks. */
     const size_t blocks = m / TARNC_BLOCK;
-    crcs->in = tarnc_crc32_update(crcs->in, in, m);
+    crcs[TARNC_CRC_IN] = tarnc_crc32_update(crcs[TARNC_CRC_IN], in, m);
     if (out != NULL) {
       if (out != in) memcpy(out, in, m);
       if (decipher != NULL) {
         tarnc_decipher(decipher, out, blocks);
-        crcs->plain = tarnc_crc32_update(crcs->plain, out, m);
+        crcs[TARNC_CRC_PLAIN] = tarnc_crc32_update(crcs[TARNC_CRC_PLAIN], out, m);
       } else {
-        crcs->plain = crcs->in;
+        crcs[TARNC_CRC_PLAIN] = crcs[TARNC_CRC_IN];
       }
       if (encipher != NULL) {
         tarnc_encipher(encipher, out, blocks);
-        crcs->out = tarnc_crc32_update(crcs->out, out, m);
+        crcs[TARNC_CRC_OUT] = tarnc_crc32_update(crcs[TARNC_CRC_OUT], out, m);
       } else {
-        crcs->out = crcs->plain;
+        crcs[TARNC_CRC_OUT] = crcs[TARNC_CRC_PLAIN];
       }
       out += m;
     }
