@@ -3,6 +3,7 @@ needed: the sources are those of the project this folder belongs to."""
 import os
 import re
 import sys
+import tempfile
 
 from pybind11.setup_helpers import Pybind11Extension, build_ext
 from setuptools import setup
@@ -32,10 +33,6 @@ def sources(*parts):
 
 major, minor, patch = version()
 
-# The version the package reports is the library's.
-with open(os.path.join(HERE, "tarn", "_version.py"), "w") as f:
-    f.write(f'__version__ = "{major}.{minor}.{patch}"\n')
-
 defines = [("TARN_STATIC", "1"), ("TARN_BUILDING_LIBRARY", "1")]
 include_dirs = [LIB, os.path.join(ROOT, "include")]
 extension = Pybind11Extension(
@@ -60,4 +57,8 @@ class BuildWithCore(build_ext):
         super().build_extension(ext)
 
 
-setup(ext_modules=[extension], cmdclass={"build_ext": BuildWithCore})
+# Nothing is written into the source tree: the build's files go to a folder of their own.
+BUILD = os.path.join(tempfile.gettempdir(), f"tarn-python-build-{os.getuid() if hasattr(os, 'getuid') else 0}")
+setup(version=f"{major}.{minor}.{patch}", ext_modules=[extension],
+      cmdclass={"build_ext": BuildWithCore},
+      options={"build": {"build_base": BUILD}, "egg_info": {"egg_base": BUILD}})

@@ -10,7 +10,12 @@
 #include "platform/platform.h"
 #include "platform/secret.h"
 
-namespace tarn::platform {
+namespace tarn::process {
+
+// The library's seam, which this one builds on.
+using platform::FileHandle;
+using platform::Secret;
+using platform::Status;
 
 // --- Process -------------------------------------------------------------------------------
 
@@ -144,4 +149,4 @@ std::string ModuleFileName();
 // Offset of a code address from the load address of the module that holds it.
 std::uint32_t CodeOffset(const void* address);
 
-}  // namespace tarn::platform
+}  // namespace tarn::process

@@ -24,7 +24,8 @@
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): named by the linker
 extern "C" const char __executable_start;
 
-namespace tarn::platform {
+namespace tarn::process {
+using namespace tarn::platform;  // the library's seam, which this one builds on
 namespace {
 
 int g_argc = 0;
@@ -323,4 +324,4 @@ std::uint32_t CodeOffset(const void* address) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
 }
 
-}  // namespace tarn::platform
+}  // namespace tarn::process

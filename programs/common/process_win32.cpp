@@ -14,7 +14,8 @@
 #include "common/process.h"
 #include "platform/win32_common.h"
 
-namespace tarn::platform {
+namespace tarn::process {
+using namespace tarn::platform;  // the library's seam, which this one builds on
 namespace {
 
 BOOL WINAPI OnControlEvent(DWORD) {
@@ -301,4 +302,4 @@ std::uint32_t CodeOffset(const void* address) {
                                     reinterpret_cast<std::uintptr_t>(module));
 }
 
-}  // namespace tarn::platform
+}  // namespace tarn::process

@@ -21,7 +21,7 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
   std::string name;
   if (!source.file.empty()) {
     name = source.file;
-    const tarn::platform::SmallFile read = tarn::platform::ReadSmallFile(name, &text);
+    const tarn::process::SmallFile read = tarn::process::ReadSmallFile(name, &text);
     if (read.too_large) {
       *error = name + ": not a key (more than 4 KiB)";
       return false;
@@ -51,13 +51,13 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
     }
   } else {
     name = "descriptor " + std::to_string(source.fd);
-    if (source.fd >= 0 && tarn::platform::DescriptorIsTerminal(source.fd)) {
+    if (source.fd >= 0 && tarn::process::DescriptorIsTerminal(source.fd)) {
       *error = name +
                ": a terminal, where the key would show as it is typed: give it through "
                "a pipe or a file";
       return false;
     }
-    if (source.fd < 0 || !tarn::platform::ReadDescriptor(source.fd, &text)) {
+    if (source.fd < 0 || !tarn::process::ReadDescriptor(source.fd, &text)) {
       *error = name + ": cannot read a key from it";
       return false;
     }

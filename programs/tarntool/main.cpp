@@ -72,7 +72,7 @@ std::string Shown(const std::string& name) {
 }
 
 void Message(const std::string& name, const std::string& reason) {
-  tarn::platform::WriteStderr("tarntool: " + Shown(name) + ": " + reason + "\n");
+  tarn::process::WriteStderr("tarntool: " + Shown(name) + ": " + reason + "\n");
 }
 
 // The first failure to write the standard output: the run then ends with status 2.
@@ -80,7 +80,7 @@ int g_stdout_error = 0;
 
 void Out(const std::string& text) {
   if (g_stdout_error != 0) return;
-  g_stdout_error = tarn::platform::WriteStdout(text.data(), text.size());
+  g_stdout_error = tarn::process::WriteStdout(text.data(), text.size());
 }
 
 // ": " and the cause behind a failed file call on this thread, or nothing.
@@ -128,8 +128,8 @@ class ProgressLine {
   ProgressLine(std::string name, bool enabled) : name_(std::move(name)), enabled_(enabled) {}
   ~ProgressLine() {
     if (shown_) {
-      tarn::platform::WriteStderr("\r\033[K");
-      tarn::platform::ClearLineOnSignal(false);
+      tarn::process::WriteStderr("\r\033[K");
+      tarn::process::ClearLineOnSignal(false);
     }
   }
   ProgressLine(const ProgressLine&) = delete;
@@ -162,8 +162,8 @@ class ProgressLine {
                           100.0 * static_cast<double>(done) / static_cast<double>(total),
                           rate / 1e6, left < 1 ? 1 : left);
     }
-    if (!shown_) tarn::platform::ClearLineOnSignal(true);
-    tarn::platform::WriteStderr(line);
+    if (!shown_) tarn::process::ClearLineOnSignal(true);
+    tarn::process::WriteStderr(line);
     shown_ = true;
   }
 
@@ -174,7 +174,7 @@ class ProgressLine {
 };
 
 bool ShowProgress(const Options& options) {
-  return !options.quiet && tarn::platform::StderrIsInteractive();
+  return !options.quiet && tarn::process::StderrIsInteractive();
 }
 
 // --- info and verify ---------------------------------------------------------------------
@@ -305,9 +305,9 @@ bool LoadKeyOrSay(const KeySource& source, tarn_key* key) {
   std::string error, warning;
   const bool loaded = LoadKey(source, key, &error, &warning);
   // A key file others may read is worth a line even with --quiet.
-  if (!warning.empty()) tarn::platform::WriteStderr("tarntool: " + warning + "\n");
+  if (!warning.empty()) tarn::process::WriteStderr("tarntool: " + warning + "\n");
   if (loaded) return true;
-  tarn::platform::WriteStderr("tarntool: " + error + "\n");
+  tarn::process::WriteStderr("tarntool: " + error + "\n");
   return false;
 }
 
@@ -315,12 +315,12 @@ bool LoadKeyOrSay(const KeySource& source, tarn_key* key) {
 // terminal, or written onto one, is never what was meant.
 bool StdioUsable(const Options& options) {
   for (const std::string& file : options.files) {
-    if (IsStdio(file) && tarn::platform::StdinIsInteractive()) {
+    if (IsStdio(file) && tarn::process::StdinIsInteractive()) {
       Message("-", "the standard input is a terminal: give a file, or pipe the data in");
       return false;
     }
   }
-  if (IsStdio(options.output) && tarn::platform::StdoutIsInteractive()) {
+  if (IsStdio(options.output) && tarn::process::StdoutIsInteractive()) {
     Message("-", "the standard output is a terminal: give a file, or pipe it on");
     return false;
   }
@@ -359,7 +359,7 @@ int Transform(const std::string& command, const Options& options) {
   // Writing over a key file would lose the only copy of the key.
   for (const std::string& key_file : {options.key.file, options.new_key.file}) {
     if (!key_file.empty() && !IsStdio(options.output) &&
-        tarn::platform::SameExistingFile(key_file, options.output)) {
+        tarn::process::SameExistingFile(key_file, options.output)) {
       Message(options.output, "can't create output file: is the key file");
       return kExitTrouble;
     }
@@ -408,7 +408,7 @@ int Keygen(const Options& options) {
   };
   tarn::platform::Secret secret = tarn::platform::Secret::Holding(NewKey{});
   NewKey& k = secret.As<NewKey>();
-  if (!tarn::platform::RandomBytes(k.bytes, sizeof k.bytes)) {
+  if (!tarn::process::RandomBytes(k.bytes, sizeof k.bytes)) {
     Message(options.output, "no random numbers to be had from the system");
     return kExitTrouble;
   }
@@ -417,7 +417,7 @@ int Keygen(const Options& options) {
     k.text[2 * i + 1] = "0123456789ABCDEF"[k.bytes[i] & 0xF];
   }
   k.text[32] = '\n';
-  const tarn::platform::Status made = tarn::platform::CreatePrivateFile(options.output, k.text, 33);
+  const tarn::platform::Status made = tarn::process::CreatePrivateFile(options.output, k.text, 33);
   if (!made) {
     const tarn::platform::Cause& cause = made.cause();
     Message(options.output,
@@ -528,8 +528,8 @@ int Run(int argc, char** argv) {
     if (!known) {
       const std::string what =
           first.size() > 1 && first[0] == '-' ? "unknown option '" : "unknown command '";
-      tarn::platform::WriteStderr("tarntool: " + what + first +
-                                  "'\nTry 'tarntool --help' for more information.\n");
+      tarn::process::WriteStderr("tarntool: " + what + first +
+                                 "'\nTry 'tarntool --help' for more information.\n");
       return kExitTrouble;
     }
   }
@@ -552,8 +552,8 @@ int Run(int argc, char** argv) {
     Out(out.str());
     return kExitOk;
   } catch (const CLI::ParseError& e) {
-    tarn::platform::WriteStderr("tarntool: " + UsageText(e) +
-                                "\nTry 'tarntool --help' for more information.\n");
+    tarn::process::WriteStderr("tarntool: " + UsageText(e) +
+                               "\nTry 'tarntool --help' for more information.\n");
     return kExitTrouble;
   }
 
@@ -575,24 +575,24 @@ int Run(int argc, char** argv) {
 }  // namespace tarntool
 
 int main(int argc, char** argv) {
-  tarn::platform::StartProcess(argc, argv, false);
+  tarn::process::StartProcess(argc, argv, false);
   if (const std::string unknown = tarn::util::UnknownSimdNames(); !unknown.empty()) {
-    tarn::platform::WriteStderr("tarntool: TARN_DISABLE_SIMD: no such feature: " + unknown + "\n");
+    tarn::process::WriteStderr("tarntool: TARN_DISABLE_SIMD: no such feature: " + unknown + "\n");
   }
   int status;
   try {
     status = tarntool::Run(argc, argv);
   } catch (const std::exception& e) {
-    tarn::platform::WriteStderr(std::string("tarntool: ") + e.what() + "\n");
+    tarn::process::WriteStderr(std::string("tarntool: ") + e.what() + "\n");
     status = 2;
   }
   if (tarntool::g_stdout_error != 0) {
-    tarn::platform::WriteStderr("tarntool: cannot write the standard output: " +
-                                tarn::platform::ErrorText(tarntool::g_stdout_error) + "\n");
+    tarn::process::WriteStderr("tarntool: cannot write the standard output: " +
+                               tarn::platform::ErrorText(tarntool::g_stdout_error) + "\n");
     status = 2;
   }
   // What the option parser wrote (help, usage errors) goes out before the process ends.
   std::cout.flush();
   std::cerr.flush();
-  tarn::platform::ExitProcess(status);
+  tarn::process::ExitProcess(status);
 }

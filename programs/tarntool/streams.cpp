@@ -11,6 +11,7 @@ namespace tarntool {
 namespace {
 
 namespace platform = tarn::platform;
+namespace process = tarn::process;
 
 // Bytes read at a time: large enough that a system call carries a lot, small enough that a
 // run's memory stays a few hundred KiB whatever the size of what passes through.
@@ -68,7 +69,7 @@ tarn_status Source::Open(const std::string& name) {
 }
 
 std::int64_t Source::Read(void* buffer, std::size_t n) {
-  if (stdin_) return platform::ReadStdin(buffer, n);
+  if (stdin_) return process::ReadStdin(buffer, n);
   const std::int64_t got = platform::ReadAt(file_.handle(), buffer, n, at_);
   if (got > 0) at_ += static_cast<std::uint64_t>(got);
   return got;
@@ -81,7 +82,7 @@ Sink::~Sink() {
 tarn_status Sink::Create(const std::string& name, platform::FileHandle input) {
   stdout_ = IsStdio(name);
   if (stdout_) {
-    temp_ = platform::CreateTemporaryFile();
+    temp_ = process::CreateTemporaryFile();
     return temp_ != platform::kNoFile ? TARN_OK : TARN_CANT_CREATE_OUTPUT;
   }
   return file_.Create(name, input) ? TARN_OK : TARN_CANT_CREATE_OUTPUT;
@@ -101,7 +102,7 @@ tarn_status Sink::Publish(int* error) {
     if (platform::ReadAt(temp_, buffer.get(), n, at) != static_cast<std::int64_t>(n)) {
       return TARN_WRITE_FAILED;
     }
-    if ((*error = platform::WriteStdout(buffer.get(), n)) != 0) return TARN_WRITE_FAILED;
+    if ((*error = process::WriteStdout(buffer.get(), n)) != 0) return TARN_WRITE_FAILED;
     at += n;
   }
   return TARN_OK;

@@ -16,7 +16,9 @@ import errno as _errno
 import os as _os
 
 from . import _tarn
-from ._version import __version__
+
+__version__ = _tarn.version()
+"""The library's version: the package is built from the same sources."""
 
 __all__ = [
     "__version__", "Key", "Info", "Encoder", "Decoder", "encode", "decode", "encode_file",
@@ -224,6 +226,13 @@ class Key:
     def __repr__(self):
         return "tarn.Key(<hidden>)"
 
+    def __eq__(self, other):
+        """Keys of the same digits are equal (compared in constant time)."""
+        return isinstance(other, Key) and _tarn.key_equal(self._key, other._key)
+
+    # Equal keys would need equal hashes, and a hash of a key tells something of it.
+    __hash__ = None
+
     def __reduce__(self):
         raise TypeError("tarn.Key does not pickle: a key written into a pickle is a key on disk")
 
@@ -282,9 +291,19 @@ class Info:
         return "tarn.Info(" + ", ".join(f"{f}={getattr(self, f)!r}" for f in self.__slots__) + ")"
 
 
+def _bytes_like(data, what):
+    """``data`` when it offers the buffer protocol; a TypeError in the package's words else."""
+    try:
+        memoryview(data).release()
+    except TypeError:
+        raise TypeError(f"{what} must be a bytes-like object (bytes, bytearray, memoryview, "
+                        f"mmap, array, ...), not {type(data).__name__}") from None
+    return data
+
+
 def encode(image, key):
     """The container of ``image`` (any bytes-like object, read without a copy) under ``key``."""
-    code, container = _tarn.encode(image, _native(key))
+    code, container = _tarn.encode(_bytes_like(image, "the image"), _native(key))
     _raise(code)
     return container
 
@@ -292,7 +311,7 @@ def encode(image, key):
 def decode(container, key):
     """The image in ``container`` (any bytes-like object), checked: raises the verdict's error
     (NotAContainer, PayloadDamaged, ImageMismatch, ...) unless both CRCs match."""
-    code, image = _tarn.decode(container, _native(key))
+    code, image = _tarn.decode(_bytes_like(container, "the container"), _native(key))
     _raise(code)
     return image
 
@@ -340,6 +359,11 @@ def verify_file(path, key=None, progress=None):
     return Info._of(code, info)
 
 
+def _not_finished(obj, name):
+    if obj._finished:
+        raise Error(f"this tarn.{name} has finished: make a new one for more data")
+
+
 class Encoder:
     """Makes a container a piece at a time: ``update(data)`` gives the payload's next bytes
     (whole blocks; up to 7 bytes wait), ``finish()`` the ``(tail, header)`` that end it: the
@@ -347,13 +371,21 @@ class Encoder:
 
     def __init__(self, key):
         self._enc = _tarn.Encoder(_native(key))
+        self._finished = False
 
     def update(self, data):
-        code, out = self._enc.update(data)
+        """The payload's bytes for the next ``data`` (any bytes-like object): whole blocks, the
+        last 0-7 bytes held for the next call or ``finish()``."""
+        _not_finished(self, "Encoder")
+        code, out = self._enc.update(_bytes_like(data, "the data"))
         _raise(code)
         return out
 
     def finish(self):
+        """The end of the image: ``(tail, header)``, the held bytes and the 52-byte header that
+        goes before the payload. The encoder is done with then: make a new one for another."""
+        _not_finished(self, "Encoder")
+        self._finished = True
         code, tail, header = self._enc.finish()
         _raise(code)
         return tail, header
@@ -369,13 +401,21 @@ class Decoder:
 
     def __init__(self, key=None):
         self._dec = _tarn.Decoder(None if key is None else _native(key))
+        self._finished = False
 
     def update(self, data):
-        code, out = self._dec.update(data)
+        """The image's bytes for the next ``data`` (any bytes-like object), unverified until
+        ``finish()``: none without a key. Raises a header's verdict as soon as it is known."""
+        _not_finished(self, "Decoder")
+        code, out = self._dec.update(_bytes_like(data, "the data"))
         _raise(code)
         return out
 
     def finish(self):
+        """The verdict: the Info of a sound container, or the verdict's error (with ``info``).
+        The decoder is done with then: make a new one for another container."""
+        _not_finished(self, "Decoder")
+        self._finished = True
         code, d = self._dec.finish()
         info = Info._of(code, d)
         _raise(code, info=info)

@@ -1,8 +1,13 @@
 import os
+import sys
 from typing import Callable, Optional, Tuple, Union
 
+if sys.version_info >= (3, 12):
+    from collections.abc import Buffer as _Buffer
+else:
+    from typing_extensions import Buffer as _Buffer
+
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-_Buffer = Union[bytes, bytearray, memoryview]
 _Progress = Optional[Callable[[int, int], object]]
 
 __version__: str
@@ -31,6 +36,7 @@ class Key:
     def from_hex(cls, text: Union[str, bytes]) -> "Key": ...
     @classmethod
     def from_file(cls, path: _Path) -> "Key": ...
+    def __eq__(self, other: object) -> bool: ...
 
 class Info:
     verdict: str

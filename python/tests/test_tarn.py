@@ -2,6 +2,7 @@
 class, the stream objects in pieces, cancellation, threads and bad arguments.
 Run with pytest from a venv the package is installed in; TARN_BIN names the console program
 (build/release/tarn by default; its tests are skipped when it is missing)."""
+import array
 import json
 import os
 import pickle
@@ -14,7 +15,7 @@ import tarn
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 KNOWN = json.load(open(os.path.join(ROOT, "testdata", "known-answers.json")))
-TARN_BIN = os.environ.get("TARN_BIN", os.path.join(ROOT, "build", "release", "tarn"))
+TARN_BIN = os.path.abspath(os.environ.get("TARN_BIN", os.path.join(ROOT, "build", "release", "tarn")))
 HEX = "0123456789ABCDEFFEDCBA9876543210"
 KEY = tarn.Key.from_hex(HEX)
 OTHER = tarn.Key.from_hex("F38B2FFC80A4DF5A51C9BC701E7EA419")
@@ -133,8 +134,12 @@ def test_threads_give_the_same_bytes(tmp_path):
 def test_bad_arguments_raise_and_never_crash(tmp_path):
     f = open(tmp_path / "closed", "wb")
     f.close()
+    finished = tarn.Encoder(KEY)
+    finished.finish()
     for call, cls in [
         (lambda: tarn.encode("text", KEY), TypeError),
+        (lambda: tarn.Decoder(KEY).update("text"), TypeError),
+        (lambda: finished.update(b"more"), tarn.Error),
         (lambda: tarn.encode(b"x", HEX), TypeError),
         (lambda: tarn.encode_file(f, tmp_path / "o", KEY), TypeError),
         (lambda: tarn.encode_file(tmp_path / "closed", tmp_path / "o", KEY, progress=5), TypeError),
@@ -146,3 +151,11 @@ def test_bad_arguments_raise_and_never_crash(tmp_path):
         with pytest.raises(cls):
             call()
     assert HEX not in repr(KEY) and HEX.lower() not in repr(KEY)
+    with pytest.raises(TypeError, match="bytes-like"):
+        tarn.encode("abc", KEY)
+    with pytest.raises(tarn.Error, match="has finished"):
+        finished.finish()
+    assert tarn.Key.from_hex(HEX.lower()) == KEY and KEY != OTHER and KEY != HEX
+    # Any object of the buffer protocol, read without a copy.
+    assert tarn.encode(array.array("B", b"123456789"), KEY) == tarn.encode(b"123456789", KEY)
+    assert tarn.__version__.count(".") == 2

@@ -70,12 +70,12 @@ int RunMainSequence(RunState& state) {
   console.Print("VELD firmware coder/decoder v.0.1");
   console.Print("Firmware image containers, 128-bit key. No warranty of any kind.");
 
-  state.command_line = platform::RawCommandLine();
+  state.command_line = process::RawCommandLine();
   platform::ProtectSecret(state.command_line.data(), state.command_line.size());
   // An argument holding a space would reach the line as two words: never guess which.
-  if (!platform::ArgumentsSurviveCommandLine()) return Usage(console);
+  if (!process::ArgumentsSurviveCommandLine()) return Usage(console);
   state.mode =
-      FindModeSwitch(state.command_line, platform::SwitchSearchCoversWholeLine(), &state.tail);
+      FindModeSwitch(state.command_line, process::SwitchSearchCoversWholeLine(), &state.tail);
   if (state.mode == Mode::kNone) return Usage(console);
   platform::ProtectSecret(state.tail.data(), state.tail.size());
   if (sm.CountWords(state.tail, kWordDelimiters) != 4) return Usage(console);
@@ -85,9 +85,9 @@ int RunMainSequence(RunState& state) {
   platform::ProtectSecret(state.key_text.data(), state.key_text.size());
   // The key came on the command line, where process listings show it: from here on they
   // show x's instead.
-  platform::HideFromProcessListing(state.key_text);
+  process::HideFromProcessListing(state.key_text);
 
-  if (!platform::FileExists(state.input_name)) {
+  if (!process::FileExists(state.input_name)) {
     console.Print("Error: file " + state.input_name + " not found!");
     return kExitFailure;
   }

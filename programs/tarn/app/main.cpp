@@ -21,8 +21,8 @@ int ReportUncaught(RunState& state, const char* class_name, const std::string& m
     state.console.Discard();
   }
   const std::string report =
-      FormatReport(class_name, platform::ModuleFileName(), platform::CodeOffset(address), message);
-  platform::WriteStderr(platform::ToConsoleCodePage(report));
+      FormatReport(class_name, process::ModuleFileName(), process::CodeOffset(address), message);
+  process::WriteStderr(process::ToConsoleCodePage(report));
   return kExitFailure;
 }
 
@@ -31,7 +31,7 @@ const void* OutOfMemorySite() {
 }
 
 int Run() {
-  RunState state(platform::StdoutIsInteractive(), platform::WriteStdout);
+  RunState state(process::StdoutIsInteractive(), process::WriteStdout);
   int status;
   try {
     status = RunMainSequence(state);
@@ -50,13 +50,13 @@ int Run() {
 }  // namespace tarn::app
 
 int main(int argc, char** argv) {
-  tarn::platform::StartProcess(argc, argv, true);
+  tarn::process::StartProcess(argc, argv, true);
   // The console's bytes stay as they are: a misspelt processor feature is said on stderr.
   if (const std::string unknown = tarn::util::UnknownSimdNames(); !unknown.empty()) {
-    tarn::platform::WriteStderr("tarn: TARN_DISABLE_SIMD: no such feature: " + unknown + "\n");
+    tarn::process::WriteStderr("tarn: TARN_DISABLE_SIMD: no such feature: " + unknown + "\n");
   }
   tarn::StrManStartup();
   const int status = tarn::app::Run();
   tarn::StrManShutdown();
-  tarn::platform::ExitProcess(status);
+  tarn::process::ExitProcess(status);
 }

@@ -36,20 +36,20 @@ std::uint16_t RangeClassFlags(unsigned char b) {
 
 void StrManStartup() {
   if (StringManager != nullptr) return;
-  CurrencyFormat = platform::CurrencySymbol() + "###,##0.00";
+  CurrencyFormat = process::CurrencySymbol() + "###,##0.00";
   for (int b = 0; b < 256; ++b) {
     UpperTable[b] = static_cast<unsigned char>(b);
     LowerTable[b] = static_cast<unsigned char>(b);
   }
-  platform::UpperCaseBuffer(UpperTable, sizeof UpperTable);
-  platform::LowerCaseBuffer(LowerTable, sizeof LowerTable);
+  process::UpperCaseBuffer(UpperTable, sizeof UpperTable);
+  process::LowerCaseBuffer(LowerTable, sizeof LowerTable);
   for (int b = 0; b < 256; ++b) {
     const auto byte = static_cast<unsigned char>(b);
-    const std::uint16_t locale = platform::LocaleCharType(byte);
+    const std::uint16_t locale = process::LocaleCharType(byte);
     std::uint16_t flags = RangeClassFlags(byte);
-    if (locale & platform::kCharUpper) flags |= ccLocaleUpper;
-    if (locale & platform::kCharLower) flags |= ccLocaleLower;
-    if (locale & platform::kCharPunct) flags |= ccLocalePunct;
+    if (locale & process::kCharUpper) flags |= ccLocaleUpper;
+    if (locale & process::kCharLower) flags |= ccLocaleLower;
+    if (locale & process::kCharPunct) flags |= ccLocalePunct;
     CharClassTable[b] = flags;
   }
   strman_internal::g_scan_upper = UpperTable;
