@@ -186,6 +186,26 @@ TARN_API tarn_status tarn_encode_buffer(const void* image, size_t size, const ta
 TARN_API tarn_status tarn_decode_buffer(const void* container, size_t size, const tarn_key* key,
                                         void* image, size_t capacity, size_t* image_size);
 
+/* Streams of bytes: the same runs over a pipe, a socket or a file already open, given as a
+ * descriptor (POSIX) or a HANDLE (Windows). `in` is read from where it stands to its end: a
+ * regular file where it is, shared between two workers as a named file is; anything else first
+ * into an unnamed temporary file (in $TMPDIR, or the user's temporary folder). The result goes
+ * to an unnamed temporary file and reaches `out` (from where it stands) only once the run has
+ * succeeded: nothing is written to `out` before the verdict. The key words live in locked
+ * memory and the stack below the call is wiped, as for the file calls. Neither is closed.
+ * TARN_CANT_OPEN_INPUT for an `in` that is not open, TARN_CANT_CREATE_OUTPUT when no
+ * temporary file can be had (the cause names $TMPDIR when it is the trouble). */
+typedef intptr_t tarn_handle;
+TARN_API tarn_status tarn_encode_handles(tarn_handle in, tarn_handle out, const tarn_key* key,
+                                         tarn_progress_fn progress, void* user);
+TARN_API tarn_status tarn_decode_handles(tarn_handle in, tarn_handle out, const tarn_key* key,
+                                         tarn_progress_fn progress, void* user);
+TARN_API tarn_status tarn_rekey_handles(tarn_handle in, tarn_handle out, const tarn_key* old_key,
+                                        const tarn_key* new_key, tarn_progress_fn progress,
+                                        void* user);
+TARN_API tarn_status tarn_verify_handle(tarn_handle in, const tarn_key* key, tarn_info* info,
+                                        tarn_progress_fn progress, void* user);
+
 /* hosted-only: end */
 
 /* --- Streams -----------------------------------------------------------------------------

@@ -53,14 +53,24 @@ tarn_status Guarded(Body body) noexcept {
   }
 }
 
-tarn_status Encode(const char* input, const char* output, const tarn_key& key,
+tarn_status Open(codec::Files& files, const codec::End& in) {
+  return in.name != nullptr ? codec::OpenInput(files, in.name)
+                            : codec::OpenInputStream(files, in.stream);
+}
+
+tarn_status Create(codec::Files& files, const codec::End& out) {
+  return out.name != nullptr ? codec::CreateOutput(files, out.name)
+                             : codec::CreateOutputStream(files, out.stream);
+}
+
+tarn_status Encode(const codec::End& in, const codec::End& out, const tarn_key& key,
                    const UserProgress& progress) {
   codec::Files files;
-  tarn_status status = codec::OpenInput(files, input);
+  tarn_status status = Open(files, in);
   if (status == TARN_OK) status = codec::CheckImageSize(files);
-  if (status == TARN_OK) status = codec::CreateOutput(files, output);
+  if (status == TARN_OK) status = Create(files, out);
   tarnc_header header;
-  tarnc_header_for_encode(&header, static_cast<std::uint32_t>(files.input.size()));
+  tarnc_header_for_encode(&header, static_cast<std::uint32_t>(files.InSize()));
   if (status == TARN_OK) status = codec::WriteHeader(files, header);
   const platform::Secret words = KeyOf(key);
   if (status == TARN_OK) {
@@ -72,20 +82,20 @@ tarn_status Encode(const char* input, const char* output, const tarn_key& key,
   return status;
 }
 
-// A decode, a check or a re-key: `output` null writes nothing; `key` null checks only the
-// payload; `new_key` re-enciphers.
-tarn_status Decode(const char* input, const char* output, const tarn_key* key,
+// A decode, a check or a re-key: no `out` writes nothing; `key` null checks only the payload;
+// `new_key` re-enciphers.
+tarn_status Decode(const codec::End& in, const codec::End* out, const tarn_key* key,
                    const tarn_key* new_key, tarn_info* info, const UserProgress& progress) {
   codec::Files files;
-  tarn_status status = codec::OpenInput(files, input);
+  tarn_status status = Open(files, in);
   if (status != TARN_OK) return status;
   tarnc_header header;
   status = codec::ReadHeader(files, &header);
   if (status != TARN_OK) {
-    if (info != nullptr) tarnc_header_describe(&header, files.input.size(), info);
+    if (info != nullptr) tarnc_header_describe(&header, files.InSize(), info);
     return status;
   }
-  if (output != nullptr) status = codec::CreateOutput(files, output);
+  if (out != nullptr) status = Create(files, *out);
   if (status != TARN_OK) return status;
   const platform::Secret old_words = KeyOf(key != nullptr ? *key : tarn_key{});
   const platform::Secret new_words = KeyOf(new_key != nullptr ? *new_key : tarn_key{});
@@ -98,13 +108,61 @@ tarn_status Decode(const char* input, const char* output, const tarn_key* key,
     header.w[TARNC_W_PAYLOAD_CRC] = verdict.out_crc;
     status = codec::WriteHeader(files, header);
   }
-  if (status == TARN_OK && output != nullptr) status = codec::Publish(files);
+  if (status == TARN_OK && out != nullptr) status = codec::Publish(files);
   return status;
 }
 
 }  // namespace
 
+namespace tarn::codec {
+
+tarn_status RunEncode(const End& in, const End& out, const tarn_key& key, tarn_progress_fn progress,
+                      void* user) noexcept {
+  platform::ClearCause();
+  const tarn_status status =
+      Guarded([&] { return Encode(in, out, key, UserProgress{progress, user}); });
+  platform::WipeStackBelow();
+  return status;
+}
+
+tarn_status RunDecode(const End& in, const End* out, const tarn_key* key, const tarn_key* new_key,
+                      tarn_info* info, tarn_progress_fn progress, void* user) noexcept {
+  platform::ClearCause();
+  if (info != nullptr) *info = tarn_info{};
+  const tarn_status status =
+      Guarded([&] { return Decode(in, out, key, new_key, info, UserProgress{progress, user}); });
+  platform::WipeStackBelow();
+  return status;
+}
+
+}  // namespace tarn::codec
+
 extern "C" {
+
+tarn_status tarn_encode_handles(tarn_handle in, tarn_handle out, const tarn_key* key,
+                                tarn_progress_fn progress, void* user) {
+  if (key == nullptr) return TARN_INVALID_ARGUMENT;
+  return codec::RunEncode(codec::End{nullptr, in}, codec::End{nullptr, out}, *key, progress, user);
+}
+
+tarn_status tarn_decode_handles(tarn_handle in, tarn_handle out, const tarn_key* key,
+                                tarn_progress_fn progress, void* user) {
+  if (key == nullptr) return TARN_INVALID_ARGUMENT;
+  const codec::End to{nullptr, out};
+  return codec::RunDecode(codec::End{nullptr, in}, &to, key, nullptr, nullptr, progress, user);
+}
+
+tarn_status tarn_rekey_handles(tarn_handle in, tarn_handle out, const tarn_key* old_key,
+                               const tarn_key* new_key, tarn_progress_fn progress, void* user) {
+  if (old_key == nullptr || new_key == nullptr) return TARN_INVALID_ARGUMENT;
+  const codec::End to{nullptr, out};
+  return codec::RunDecode(codec::End{nullptr, in}, &to, old_key, new_key, nullptr, progress, user);
+}
+
+tarn_status tarn_verify_handle(tarn_handle in, const tarn_key* key, tarn_info* info,
+                               tarn_progress_fn progress, void* user) {
+  return codec::RunDecode(codec::End{nullptr, in}, nullptr, key, nullptr, info, progress, user);
+}
 
 void tarn_last_cause(tarn_cause* cause) {
   if (cause == nullptr) return;
@@ -126,16 +184,15 @@ tarn_status tarn_encode_file(const char* input, const char* output, const tarn_k
                              tarn_progress_fn progress, void* user) {
   platform::ClearCause();
   if (input == nullptr || output == nullptr || key == nullptr) return TARN_INVALID_ARGUMENT;
-  return Guarded([&] { return Encode(input, output, *key, UserProgress{progress, user}); });
+  return codec::RunEncode(codec::End{input}, codec::End{output}, *key, progress, user);
 }
 
 tarn_status tarn_decode_file(const char* input, const char* output, const tarn_key* key,
                              tarn_progress_fn progress, void* user) {
   platform::ClearCause();
   if (input == nullptr || output == nullptr || key == nullptr) return TARN_INVALID_ARGUMENT;
-  return Guarded([&] {
-    return Decode(input, output, key, nullptr, nullptr, UserProgress{progress, user});
-  });
+  const codec::End out{output};
+  return codec::RunDecode(codec::End{input}, &out, key, nullptr, nullptr, progress, user);
 }
 
 tarn_status tarn_verify_file(const char* input, const tarn_key* key, tarn_info* info,
@@ -143,9 +200,7 @@ tarn_status tarn_verify_file(const char* input, const tarn_key* key, tarn_info* 
   platform::ClearCause();
   if (input == nullptr) return TARN_INVALID_ARGUMENT;
   if (info != nullptr) *info = tarn_info{};
-  return Guarded([&] {
-    return Decode(input, nullptr, key, nullptr, info, UserProgress{progress, user});
-  });
+  return codec::RunDecode(codec::End{input}, nullptr, key, nullptr, info, progress, user);
 }
 
 tarn_status tarn_rekey_file(const char* input, const char* output, const tarn_key* old_key,
@@ -154,9 +209,8 @@ tarn_status tarn_rekey_file(const char* input, const char* output, const tarn_ke
   if (input == nullptr || output == nullptr || old_key == nullptr || new_key == nullptr) {
     return TARN_INVALID_ARGUMENT;
   }
-  return Guarded([&] {
-    return Decode(input, output, old_key, new_key, nullptr, UserProgress{progress, user});
-  });
+  const codec::End out{output};
+  return codec::RunDecode(codec::End{input}, &out, old_key, new_key, nullptr, progress, user);
 }
 
 tarn_status tarn_encode_buffer(const void* image, size_t size, const tarn_key* key, void* container,

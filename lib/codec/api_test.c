@@ -2,7 +2,14 @@
  * results equal to the known containers, the payload-only and keyed checks, cancellation that
  * leaves nothing, re-keying, and calls on different files from several threads at once.
  * Usage: api_test SCRATCH_DIR (made when missing) */
+#ifndef _WIN32
+#define _POSIX_C_SOURCE 200809L /* pread, ftruncate */
+#endif
 #include <pthread.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -185,6 +192,50 @@ static void Rekey(const tarn_key* key) {
   CHECK(memcmp(got, expected, sizeof image - 5 + 52) == 0);
 }
 
+#ifndef _WIN32
+/* Streams of bytes: a pipe as the input, an open file from where it stands, and nothing on the
+ * output before the verdict. */
+static void Handles(const tarn_key* key) {
+  unsigned char image[5000], container[sizeof image + 52], got[sizeof container + 1];
+  char name[4096];
+  int pipe_fds[2], out, in;
+  tarn_info info;
+  size_t i;
+  for (i = 0; i < sizeof image; ++i) image[i] = (unsigned char)(i * 13 + 1);
+  CHECK(tarn_encode_buffer(image, sizeof image, key, container, sizeof container) == TARN_OK);
+  PathOf(name, "h.out");
+  out = open(name, O_RDWR | O_CREAT | O_TRUNC, 0600);
+  CHECK(pipe(pipe_fds) == 0 && write(pipe_fds[1], image, sizeof image) == (long)sizeof image);
+  close(pipe_fds[1]);
+  CHECK(tarn_encode_handles(pipe_fds[0], out, key, NULL, NULL) == TARN_OK);
+  close(pipe_fds[0]);
+  CHECK(pread(out, got, sizeof got, 0) == (long)sizeof container &&
+        memcmp(got, container, sizeof container) == 0);
+  /* A regular file read from where it stands: 3 bytes in. */
+  WriteFile("h.cnt", container, sizeof container);
+  container[100] ^= 1;
+  WriteFile("h.bad", container, sizeof container);
+  PathOf(name, "h.cnt");
+  in = open(name, O_RDONLY);
+  CHECK(ftruncate(out, 0) == 0 && lseek(out, 0, SEEK_SET) == 0);
+  CHECK(lseek(in, 0, SEEK_SET) == 0);
+  CHECK(tarn_decode_handles(in, out, key, NULL, NULL) == TARN_OK);
+  CHECK(pread(out, got, sizeof got, 0) == (long)sizeof image &&
+        memcmp(got, image, sizeof image) == 0);
+  CHECK(lseek(in, 3, SEEK_SET) == 3);
+  CHECK(tarn_verify_handle(in, key, &info, NULL, NULL) == TARN_NOT_A_CONTAINER);
+  close(in);
+  PathOf(name, "h.bad");
+  in = open(name, O_RDONLY);
+  CHECK(ftruncate(out, 0) == 0 && lseek(out, 0, SEEK_SET) == 0);
+  CHECK(tarn_decode_handles(in, out, key, NULL, NULL) == TARN_PAYLOAD_DAMAGED);
+  CHECK(lseek(out, 0, SEEK_END) == 0); /* nothing before the verdict */
+  close(in);
+  CHECK(tarn_verify_handle(-1, key, &info, NULL, NULL) == TARN_CANT_OPEN_INPUT);
+  close(out);
+}
+#endif
+
 /* Each thread encodes, checks and decodes its own file of 3 MiB. */
 static void* Worker(void* arg) {
   const int n = *(const int*)arg;
@@ -260,6 +311,9 @@ int main(int argc, char** argv) {
   Statuses(&key);
   Rekey(&key);
   LockedMemoryIsGivenBack(&key, locked_at_start);
+#ifndef _WIN32
+  Handles(&key);
+#endif
   for (t = 0; t < 4; ++t) pthread_create(&threads[t], NULL, Worker, &ids[t]);
   for (t = 0; t < 4; ++t) pthread_join(threads[t], NULL);
   printf("%s\n", failures == 0 ? "api_test: all checks hold" : "api_test: checks failed");

@@ -206,4 +206,31 @@ void AdviseSequential(FileHandle file);
 
 void Close(FileHandle file);
 
+// --- Streams of bytes ----------------------------------------------------------------------
+// Pipes, sockets and files already open, read and written from where they stand.
+
+// An unnamed file in the user's temporary folder ($TMPDIR or /tmp; Windows: its temporary
+// path), readable and writable, that no other process can open by a name and that the system
+// removes when it is closed or the process dies (an unnamed file where the system has them, a
+// name removed at once elsewhere; Windows: deleted on close). kNoFile on failure, with the
+// cause (its reason names $TMPDIR when the folder itself is the trouble).
+FileHandle CreateTemporaryFile();
+
+// Reads up to n bytes from where `stream` stands: the count, 0 at its end (a pipe whose writer
+// closed), -1 on failure.
+std::int64_t ReadSome(FileHandle stream, void* buffer, std::size_t n);
+
+// For a regular file: true, its size and where `file` stands in it. False for anything else (a
+// pipe, a socket, a terminal, a device) and for a handle that is not open (cause: the system's).
+bool RegularFileAt(FileHandle file, std::uint64_t* size, std::uint64_t* position);
+
+// Reads `stream` to its end into `file` from offset 0, stopping after `limit` bytes (the rest
+// is left unread): *size gets the count. The fastest way the system has (splice from a pipe on
+// Linux; reads and writes elsewhere).
+Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size);
+
+// Writes the first n bytes of `file` to `stream` where it stands, the fastest way the system
+// has (sendfile on Linux; reads and writes elsewhere).
+Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream);
+
 }  // namespace tarn::platform

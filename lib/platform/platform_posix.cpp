@@ -5,6 +5,9 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 
 #include "platform/platform.h"
@@ -610,6 +614,126 @@ void AdviseSequential(FileHandle file) {
 
 void Close(FileHandle file) {
   if (file >= 0) close(static_cast<int>(file));
+}
+
+FileHandle CreateTemporaryFile() {
+  const char* dir = std::getenv("TMPDIR");
+  const bool from_env = dir != nullptr && dir[0] != '\0';
+  const std::string folder = from_env ? dir : "/tmp";
+  int fd = -1;
+#ifdef O_TMPFILE
+  // O_EXCL: the file can never be given a name later.
+  fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    const int error = errno;
+    if (from_env) SetCause({error, "the folder $TMPDIR names cannot take a file"});
+    if (!from_env) Failed(error);
+    return kNoFile;
+  }
+#endif
+  if (fd < 0) {
+    std::string name = folder + "/.tarn-tmp-XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) {
+    if (from_env) SetCause({errno, "the folder $TMPDIR names cannot take a file"});
+    if (!from_env) Failed();
+    return kNoFile;
+  }
+  return fd;
+}
+
+std::int64_t ReadSome(FileHandle stream, void* buffer, std::size_t n) {
+  for (;;) {
+    const ssize_t got = read(static_cast<int>(stream), buffer, n);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Failed();
+    return got;
+  }
+}
+
+bool RegularFileAt(FileHandle file, std::uint64_t* size, std::uint64_t* position) {
+  struct stat st;
+  if (fstat(static_cast<int>(file), &st) != 0) return Failed();
+  if (!S_ISREG(st.st_mode)) return false;
+  const off_t at = lseek(static_cast<int>(file), 0, SEEK_CUR);
+  if (at < 0) return Failed();
+  *size = static_cast<std::uint64_t>(st.st_size);
+  *position = static_cast<std::uint64_t>(at);
+  return true;
+}
+
+Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size) {
+  *size = 0;
+#if defined(__linux__)
+  // From a pipe straight into the file, without passing through this process.
+  for (;;) {
+    const std::uint64_t left = limit - *size;
+    if (left == 0) return true;
+    loff_t at = static_cast<loff_t>(*size);
+    const ssize_t moved = splice(static_cast<int>(stream), nullptr, static_cast<int>(file), &at,
+                                 left < (1u << 30) ? static_cast<std::size_t>(left) : (1u << 30),
+                                 SPLICE_F_MOVE);
+    if (moved > 0) {
+      *size += static_cast<std::uint64_t>(moved);
+      continue;
+    }
+    if (moved == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EINVAL || *size != 0) return Failed();
+    break;  // not a pipe: read and write
+  }
+#endif
+  constexpr std::size_t kPiece = std::size_t{256} << 10;
+  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
+  if (!piece) return Failed(ENOMEM);
+  while (*size < limit) {
+    const std::uint64_t left = limit - *size;
+    const std::int64_t got = ReadSome(stream, piece.get(), left < kPiece ? left : kPiece);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!WriteAt(file, piece.get(), static_cast<std::size_t>(got), *size)) return false;
+    *size += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream) {
+  std::uint64_t done = 0;
+#if defined(__linux__)
+  // Out of the page cache into the stream, without passing through this process.
+  while (done < n) {
+    off_t at = static_cast<off_t>(done);
+    const std::uint64_t left = n - done;
+    const ssize_t sent = sendfile(static_cast<int>(stream), static_cast<int>(file), &at,
+                                  left < (1u << 30) ? static_cast<std::size_t>(left) : (1u << 30));
+    if (sent > 0) {
+      done += static_cast<std::uint64_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EINVAL || errno == ENOSYS) && done == 0) break;  // read and write
+    return Failed(sent == 0 ? EIO : errno);
+  }
+  if (done == n) return true;
+#endif
+  constexpr std::size_t kPiece = std::size_t{256} << 10;
+  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
+  if (!piece) return Failed(ENOMEM);
+  while (done < n) {
+    const std::uint64_t left = n - done;
+    const auto want = static_cast<std::size_t>(left < kPiece ? left : kPiece);
+    if (ReadAt(file, piece.get(), want, done) != static_cast<std::int64_t>(want)) return false;
+    for (std::size_t put = 0; put < want;) {
+      const ssize_t wrote = write(static_cast<int>(stream), piece.get() + put, want - put);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return Failed(wrote == 0 ? EIO : errno);
+      put += static_cast<std::size_t>(wrote);
+    }
+    done += want;
+  }
+  return true;
 }
 
 }  // namespace tarn::platform

@@ -6,6 +6,7 @@
 #include <winternl.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -437,6 +438,84 @@ void AdviseSequential(FileHandle) {}  // asked for when the file is opened
 
 void Close(FileHandle file) {
   if (file != kNoFile) CloseHandle(ToHandle(file));
+}
+
+FileHandle CreateTemporaryFile() {
+  char folder[MAX_PATH + 1], name[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n > MAX_PATH || GetTempFileNameA(folder, "trn", 0, name) == 0) {
+    Failed();
+    return kNoFile;
+  }
+  // Deleted by the system when its last handle closes, the process's death included.
+  const HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Failed();
+    DeleteFileA(name);
+    return kNoFile;
+  }
+  return reinterpret_cast<FileHandle>(file);
+}
+
+std::int64_t ReadSome(FileHandle stream, void* buffer, std::size_t n) {
+  DWORD got = 0;
+  const DWORD chunk = n > 0x10000000 ? 0x10000000 : static_cast<DWORD>(n);
+  if (!ReadFile(ToHandle(stream), buffer, chunk, &got, nullptr)) {
+    if (GetLastError() == ERROR_BROKEN_PIPE) return 0;  // a pipe's writer closed: its end
+    return Failed(), -1;
+  }
+  return got;
+}
+
+bool RegularFileAt(FileHandle file, std::uint64_t* size, std::uint64_t* position) {
+  const DWORD type = GetFileType(ToHandle(file));
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return Failed();
+  LARGE_INTEGER bytes, at, zero = {};
+  if (type != FILE_TYPE_DISK || !GetFileSizeEx(ToHandle(file), &bytes) ||
+      !SetFilePointerEx(ToHandle(file), zero, &at, FILE_CURRENT)) {
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(bytes.QuadPart);
+  *position = static_cast<std::uint64_t>(at.QuadPart);
+  return true;
+}
+
+Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size) {
+  constexpr std::size_t kPiece = std::size_t{256} << 10;
+  *size = 0;
+  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
+  if (!piece) return Failed(ERROR_NOT_ENOUGH_MEMORY);
+  while (*size < limit) {
+    const std::uint64_t left = limit - *size;
+    const std::int64_t got = ReadSome(stream, piece.get(), left < kPiece ? left : kPiece);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!WriteAt(file, piece.get(), static_cast<std::size_t>(got), *size)) return false;
+    *size += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream) {
+  constexpr std::size_t kPiece = std::size_t{256} << 10;
+  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
+  if (!piece) return Failed(ERROR_NOT_ENOUGH_MEMORY);
+  for (std::uint64_t done = 0; done < n;) {
+    const std::uint64_t left = n - done;
+    const auto want = static_cast<DWORD>(left < kPiece ? left : kPiece);
+    if (ReadAt(file, piece.get(), want, done) != static_cast<std::int64_t>(want)) return false;
+    for (DWORD put = 0; put < want;) {
+      DWORD wrote = 0;
+      if (!WriteFile(ToHandle(stream), piece.get() + put, want - put, &wrote, nullptr)) {
+        return Failed();
+      }
+      if (wrote == 0) return Failed(ERROR_WRITE_FAULT);
+      put += wrote;
+    }
+    done += want;
+  }
+  return true;
 }
 
 }  // namespace tarn::platform

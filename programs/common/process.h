@@ -72,12 +72,10 @@ bool DescriptorIsTerminal(int fd);
 // end, or -1 on failure (with its cause, see platform.h).
 std::int64_t ReadStdin(void* buffer, std::size_t n);
 
-// A new temporary file without a name, open for reading and writing, for data held on the way
-// to the standard output: in $TMPDIR (else the system's temporary folder) as an unnamed file;
-// where the system has none, a name removed at once (POSIX) or a file deleted when it is
-// closed (Windows). Nothing of it is left once it is closed or the process dies. kNoFile
-// when none can be made (with its cause, see platform.h).
-FileHandle CreateTemporaryFile();
+// The standard input and output as the library's streams take them.
+FileHandle StandardInput();
+FileHandle StandardOutput();
+
 
 // Reads what an open descriptor of the process (a pipe, a file) holds into `text`, straight
 // into its own memory, as much as it has room for; false when it cannot be read or holds more.

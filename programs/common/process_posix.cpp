@@ -146,6 +146,14 @@ bool DescriptorIsTerminal(int fd) {
   return isatty(fd) == 1;
 }
 
+FileHandle StandardInput() {
+  return STDIN_FILENO;
+}
+
+FileHandle StandardOutput() {
+  return STDOUT_FILENO;
+}
+
 std::int64_t ReadStdin(void* buffer, std::size_t n) {
   for (;;) {
     const ssize_t got = read(STDIN_FILENO, buffer, n);
@@ -153,20 +161,6 @@ std::int64_t ReadStdin(void* buffer, std::size_t n) {
     if (got < 0) Failed();
     return got;
   }
-}
-
-FileHandle CreateTemporaryFile() {
-  const char* dir = std::getenv("TMPDIR");
-  const std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
-  // O_EXCL: the file can never be given a name later.
-  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    std::string name = folder + "/.tarn-XXXXXX";
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) unlink(name.c_str());
-  }
-  if (fd < 0) Failed();
-  return fd < 0 ? kNoFile : fd;
 }
 
 namespace {

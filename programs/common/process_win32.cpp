@@ -101,6 +101,17 @@ bool DescriptorIsTerminal(int fd) {
   return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
 }
 
+FileHandle StandardInput() {
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  return in == nullptr || in == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(in);
+}
+
+FileHandle StandardOutput() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  return out == nullptr || out == INVALID_HANDLE_VALUE ? kNoFile
+                                                        : reinterpret_cast<FileHandle>(out);
+}
+
 std::int64_t ReadStdin(void* buffer, std::size_t n) {
   const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   DWORD got = 0;
@@ -111,24 +122,6 @@ std::int64_t ReadStdin(void* buffer, std::size_t n) {
     return -1;
   }
   return got;
-}
-
-FileHandle CreateTemporaryFile() {
-  char folder[MAX_PATH + 1], name[MAX_PATH + 1];
-  const DWORD n = GetTempPathA(sizeof folder, folder);
-  if (n == 0 || n > MAX_PATH || GetTempFileNameA(folder, "trn", 0, name) == 0) {
-    SetCause({static_cast<int>(GetLastError()), nullptr});
-    return kNoFile;
-  }
-  // Deleted by the system when its last handle closes, the process's death included.
-  const HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    SetCause({static_cast<int>(GetLastError()), nullptr});
-    DeleteFileA(name);
-    return kNoFile;
-  }
-  return reinterpret_cast<FileHandle>(file);
 }
 
 namespace {

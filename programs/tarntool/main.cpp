@@ -231,8 +231,8 @@ int CheckFiles(const Options& options, const tarn_key* key) {
     for (std::size_t i = next++; i < options.files.size(); i = next++) {
       ProgressLine line(options.files[i], progress);
       if (IsStdio(options.files[i])) {
-        results[i].status = CheckStream(key, &results[i].info, StreamProgress{line.fn(), &line});
-        tarn::platform::WipeStackBelow();
+        results[i].status = tarn::codec::RunDecode(EndOf("-", false), nullptr, key, nullptr,
+                                                   &results[i].info, line.fn(), &line);
       } else {
         results[i].status =
             tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
@@ -327,33 +327,6 @@ bool StdioUsable(const Options& options) {
   return true;
 }
 
-// encode, decode or rekey with "-" as the input or the output: through the stream objects.
-tarn_status TransformStream(const std::string& command, const Options& options, const tarn_key& key,
-                            const tarn_key& new_key, ProgressLine& line,
-                            std::string* stdout_failure) {
-  tarn::platform::ClearCause();
-  Source source;
-  Sink sink;
-  int error = 0;
-  tarn_status status = source.Open(options.files.front());
-  if (status == TARN_OK) status = sink.Create(options.output, source.handle());
-  const StreamProgress progress{line.fn(), &line};
-  if (status == TARN_OK) {
-    status = command == "encode"   ? EncodeStream(source, sink, key, progress)
-             : command == "decode" ? DecodeStream(source, sink, key, progress)
-                                   : RekeyStream(source, sink, key, new_key, progress);
-  }
-  // The kernels spilled key words on the stack below, as on the file paths.
-  tarn::platform::WipeStackBelow();
-  if (status == TARN_OK) {
-    status = sink.Publish(&error);
-    if (status != TARN_OK && error != 0) {
-      *stdout_failure = "cannot write the standard output: " + tarn::platform::ErrorText(error);
-    }
-  }
-  return status;
-}
-
 int Transform(const std::string& command, const Options& options) {
   if (!StdioUsable(options)) return kExitTrouble;
   // Writing over a key file would lose the only copy of the key.
@@ -376,23 +349,14 @@ int Transform(const std::string& command, const Options& options) {
   }
   const std::string& input = options.files.front();
   tarn_status status;
-  std::string stdout_failure;
   {
+    // Files and streams alike, through the library's codec.
     ProgressLine line(input, ShowProgress(options));
-    if (IsStdio(input) || IsStdio(options.output)) {
-      status = TransformStream(command, options, key, new_key, line, &stdout_failure);
-    } else if (command == "encode") {
-      status = tarn_encode_file(input.c_str(), options.output.c_str(), &key, line.fn(), &line);
-    } else if (command == "decode") {
-      status = tarn_decode_file(input.c_str(), options.output.c_str(), &key, line.fn(), &line);
-    } else {
-      status =
-          tarn_rekey_file(input.c_str(), options.output.c_str(), &key, &new_key, line.fn(), &line);
-    }
-  }
-  if (!stdout_failure.empty()) {
-    Message("-", stdout_failure);
-    return kExitTrouble;
+    const tarn::codec::End from = EndOf(input, false), to = EndOf(options.output, true);
+    status = command == "encode"
+                 ? tarn::codec::RunEncode(from, to, key, line.fn(), &line)
+                 : tarn::codec::RunDecode(from, &to, &key, command == "rekey" ? &new_key : nullptr,
+                                          nullptr, line.fn(), &line);
   }
   if (status != TARN_OK) return Failed(status, input, options.output);
   if (IsStdio(options.output)) return kExitOk;  // the standard output carries the data alone

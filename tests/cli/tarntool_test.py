@@ -390,7 +390,7 @@ class TarntoolTest(ToolCase):
         reader.stdout.read(10)
         reader.stdout.close()
         self.assertEqual(reader.wait(timeout=60), 2)
-        self.assertIn(b"cannot write the standard output: Broken pipe", reader.stderr.read())
+        self.assertIn(b"tarntool: -: can't write output file: Broken pipe", reader.stderr.read())
         with open("/dev/full", "wb") as full:
             proc = subprocess.run([TOOL, "encode", *key, "-o", "-", "img.bin"], cwd=self.dir,
                                   stdout=full, stderr=subprocess.PIPE, env=env)
