@@ -8,10 +8,17 @@ ratio to `cp` and the peak resident memory of each, and tarn's ratio to openssl'
 direction. Outputs are removed between rounds, not between commands.
 
 With tarntool built, the same image also goes through a pipe (`cat image | tarntool encode
--o - - > out`, and the container back) against openssl in the same pipe; the peak memory
-shown for those rows is tarntool's (or openssl's) alone.
+-o - - | cat >/dev/null`, and the container back) against openssl in the same pipe, and
+against the floor of that shape: tarntool must have the whole input before its verdict and
+writes nothing before it, so the floor is openssl spooled (`cat image | openssl ... > tmp;
+cat tmp | cat >/dev/null`). The peak memory shown for those rows is tarntool's (or openssl's)
+alone.
+
+With --baseline DIR (a build of another commit), its tarn runs beside this one, round by
+round, and the medians' ratios say whether the file calls kept their speed.
 
 Usage: compare.py [--size-mib N] [--rounds N] [--dir DIR] [--tarn PATH] [--tarntool PATH]
+                  [--baseline DIR]
 """
 import argparse
 import os
@@ -67,6 +74,7 @@ def main():
     parser.add_argument("--dir", default="build/bench-data")
     parser.add_argument("--tarn", default="build/release/tarn")
     parser.add_argument("--tarntool", default="build/release/tarntool")
+    parser.add_argument("--baseline", help="a build folder of another commit, to run beside")
     parser.add_argument("--settle", type=float, default=3.0,
                         help="seconds to wait after removing a round's outputs")
     args = parser.parse_args()
@@ -92,6 +100,10 @@ def main():
         "tarn /C": lambda o: [args.tarn, "/C", image, o, KEY],
         "tarn /D": lambda o: [args.tarn, "/D", container, o, KEY],
     }
+    if args.baseline:
+        base_tarn = os.path.join(args.baseline, "tarn")
+        tools["baseline tarn /C"] = lambda o: [base_tarn, "/C", image, o, KEY]
+        tools["baseline tarn /D"] = lambda o: [base_tarn, "/D", container, o, KEY]
     if shutil.which("openssl"):
         aes = ["openssl", "enc", "-aes-128-ctr", "-K", KEY, "-iv", "0" * 32]
         encrypted = image + ".aes"
@@ -115,12 +127,22 @@ def main():
             piped["openssl enc -d |"] = (encrypted, [*aes, "-d"])
     for name, (source, middle) in piped.items():
         quoted = " ".join(f"'{w}'" for w in middle)
-        tools[name] = (lambda src, cmd: lambda o: ["sh", "-c", f"cat '{src}' | {cmd} > '{o}'"])(
-            source, quoted)
+        tools[name] = (lambda src, cmd: lambda o: [
+            "sh", "-c", f"cat '{src}' | {cmd} | cat >/dev/null; : > '{o}'"])(source, quoted)
+    if "openssl enc |" in piped:
+        for name, (source, middle) in (("openssl spooled |", piped["openssl enc |"]),
+                                       ("openssl spooled -d |", piped["openssl enc -d |"])):
+            quoted = " ".join(f"'{w}'" for w in middle)
+            tools[name] = (lambda src, cmd: lambda o: [
+                "sh", "-c", f"cat '{src}' | {cmd} > '{o}'; cat '{o}' | cat >/dev/null"])(
+                    source, quoted)
 
     times = {name: [] for name in tools}
     for name, argv in tools.items():
         target = out("rss", 0)
+        if name.startswith("openssl spooled"):
+            rss[name] = 0
+            continue
         if name in piped:
             source, middle = piped[name]
             with open(source, "rb") as src, open(target, "wb") as dst:
@@ -157,9 +179,15 @@ def main():
             print(f"{ours} / {theirs}: {ratio:.2f}")
     if "openssl enc |" in times:
         for ours, theirs in (("tarntool encode |", "openssl enc |"),
-                             ("tarntool decode |", "openssl enc -d |")):
+                             ("tarntool decode |", "openssl enc -d |"),
+                             ("tarntool encode |", "openssl spooled |"),
+                             ("tarntool decode |", "openssl spooled -d |")):
             ratio = statistics.median(times[ours]) / statistics.median(times[theirs])
             print(f"{ours} / {theirs}: {ratio:.2f}")
+    if args.baseline:
+        for ours in ("tarn /C", "tarn /D"):
+            ratio = statistics.median(times[ours]) / statistics.median(times["baseline " + ours])
+            print(f"{ours} / baseline {ours}: {ratio:.3f}")
 
 
 if __name__ == "__main__":

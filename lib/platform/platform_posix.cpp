@@ -616,6 +616,11 @@ void Close(FileHandle file) {
   if (file >= 0) close(static_cast<int>(file));
 }
 
+#if defined(__linux__)
+// What a pipe is asked to hold (the system may give less: its per-user limit).
+constexpr int kPipeBuffer = 1 << 20;
+#endif
+
 FileHandle CreateTemporaryFile() {
   const char* dir = std::getenv("TMPDIR");
   const bool from_env = dir != nullptr && dir[0] != '\0';
@@ -667,7 +672,9 @@ bool RegularFileAt(FileHandle file, std::uint64_t* size, std::uint64_t* position
 Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size) {
   *size = 0;
 #if defined(__linux__)
-  // From a pipe straight into the file, without passing through this process.
+  // From a pipe straight into the file, without passing through this process, a large pipe
+  // buffer taking more at each switch between the writer and this process.
+  (void)fcntl(static_cast<int>(stream), F_SETPIPE_SZ, kPipeBuffer);
   for (;;) {
     const std::uint64_t left = limit - *size;
     if (left == 0) return true;
@@ -703,6 +710,7 @@ Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream) {
   std::uint64_t done = 0;
 #if defined(__linux__)
   // Out of the page cache into the stream, without passing through this process.
+  (void)fcntl(static_cast<int>(stream), F_SETPIPE_SZ, kPipeBuffer);
   while (done < n) {
     off_t at = static_cast<off_t>(done);
     const std::uint64_t left = n - done;
