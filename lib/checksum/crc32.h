@@ -1,10 +1,11 @@
 // CRC-32 of IEEE 802.3 (reflected polynomial 0xEDB88320, register starting at 0xFFFFFFFF,
-// complemented at the end), over buffers and over open files.
+// complemented at the end), over buffers, for the hosted builds.
 //
-// Several implementations compute the same function: a byte-at-a-time table, a portable
-// slicing-by-16, folding with carry-less multiplication on x86 and the CRC32 instructions on
-// ARM64 (crc32_paths.h). Crc32Update uses the fastest one the processor has, chosen once at the
-// first call; a freestanding build has only the byte-at-a-time table.
+// Several implementations compute the same function: the core's byte-at-a-time table (the
+// reference), a portable slicing-by-16, folding with carry-less multiplication on x86 and the
+// CRC32 instructions on ARM64 (crc32_paths.h). Crc32Update uses the fastest one the processor
+// has, chosen once at the first call, and is the core's seam to them (tarnc_crc32_update); a
+// build for one small processor has none of this, only the core's portable paths.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,7 @@
-// The one seam between tarn and the operating system, files and memory: what the library
-// needs. process.h beside it declares what the programs need besides (the process, the
-// console, the locale). platform_posix.cpp and platform_win32.cpp implement this header,
-// process_posix.cpp and process_win32.cpp that one. No file outside this folder includes an
-// operating-system header.
+// The library's seam to the operating system, files and memory: what the library needs.
+// platform_posix.cpp and platform_win32.cpp implement it. The programs have a seam of their
+// own beside it (programs/common/process.h: the process, the console, the locale, key
+// sources); no other file of the library includes an operating-system header.
 #pragma once
 
 #include <cstddef>
