@@ -39,12 +39,11 @@ static int DecoderOverlap(const void* a, size_t a_size, const void* b, size_t b_
 
 /* The common case of small pieces, a byte an interrupt: bytes of a block not yet whole, past the
  * header, nothing pending, gathered and nothing else. 1 when it was that case. */
-static TARNC_NOINLINE int DecoderGather(tarnc_state* s, const uint8_t* in, size_t size,
-                                        const void* out) {
+TARNC_INLINE int DecoderGather(tarnc_state* s, const uint8_t* in, size_t size, const void* out) {
   size_t i;
-  if (!s->has_key || s->failed != TARN_OK || s->pending != 0 || s->position < TARN_HEADER_SIZE ||
-      in == NULL || out == NULL || s->held_count + size >= 8 ||
-      s->position - TARN_HEADER_SIZE + size > (s->image_size & ~(uint32_t)7)) {
+  if (s->held_count + size >= 8 || !s->has_key || s->failed != TARN_OK || s->pending != 0 ||
+      in == NULL || out == NULL || s->position < TARN_HEADER_SIZE ||
+      s->position + size > (uint64_t)(s->image_size & ~(uint32_t)7) + TARN_HEADER_SIZE) {
     return 0;
   }
   for (i = 0; i < size; ++i) s->held[s->held_count + i] = in[i];
@@ -134,9 +133,9 @@ static tarn_status DecoderTake(tarnc_state* s, const uint8_t* in, size_t size, s
       if (s->held_count == 8) {
         s->held_count = 0;
         if (room - put >= 8) {
-          DecoderPass(s, s->held, out + put, 8); /* room for it: straight out */
+          /* Room for it: straight out (what stays held is the container's own bytes). */
+          DecoderPass(s, s->held, out + put, 8);
           put += 8;
-          tarnc_wipe(s->held, sizeof s->held);
         } else {
           DecoderPass(s, s->held, s->held, 8);
           s->pending = 8;
@@ -205,11 +204,6 @@ tarn_status tarn_decoder_step(tarn_decoder* dec, const void* in, size_t in_size,
                               void* out, size_t out_capacity, size_t* written) {
   tarnc_state* s = LiveDecoder(dec);
   if (s == NULL || in_used == NULL || written == NULL) return TARN_INVALID_ARGUMENT;
-  if (DecoderGather(s, (const uint8_t*)in, in_size, out)) {
-    *in_used = in_size;
-    *written = 0;
-    return TARN_OK;
-  }
   return DecoderTake(s, (const uint8_t*)in, in_size, in_used, (uint8_t*)out, out_capacity, written);
 }
 
