@@ -119,8 +119,9 @@ namespace tarn::codec {
 tarn_status RunEncode(const End& in, const End& out, const tarn_key& key, tarn_progress_fn progress,
                       void* user) noexcept {
   platform::ClearCause();
-  const tarn_status status =
-      Guarded([&] { return Encode(in, out, key, UserProgress{progress, user}); });
+  const tarn_status status = Guarded([&] {
+    return Encode(in, out, key, UserProgress{progress, user});
+  });
   platform::WipeStackBelow();
   return status;
 }
@@ -129,8 +130,9 @@ tarn_status RunDecode(const End& in, const End* out, const tarn_key* key, const 
                       tarn_info* info, tarn_progress_fn progress, void* user) noexcept {
   platform::ClearCause();
   if (info != nullptr) *info = tarn_info{};
-  const tarn_status status =
-      Guarded([&] { return Decode(in, out, key, new_key, info, UserProgress{progress, user}); });
+  const tarn_status status = Guarded([&] {
+    return Decode(in, out, key, new_key, info, UserProgress{progress, user});
+  });
   platform::WipeStackBelow();
   return status;
 }

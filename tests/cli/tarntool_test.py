@@ -384,8 +384,11 @@ class TarntoolTest(ToolCase):
                 self.assertEqual((proc.returncode, proc.stdout), (1, b""))
                 self.assertIn(b"tarntool: -: payload damaged", proc.stderr)
                 self.assertFalse(os.path.exists(self.path("out")))
-        # A reader that leaves early, and a full disk behind the standard output.
-        reader = subprocess.Popen([TOOL, "decode", *key, "-o", "-", "img.cnt"], cwd=self.dir,
+        # A reader that leaves early (more than a pipe holds), and a full disk behind the
+        # standard output.
+        self.write("big.bin", os.urandom(4 << 20))
+        self.tarn("/C", "big.bin", "big.cnt")
+        reader = subprocess.Popen([TOOL, "decode", *key, "-o", "-", "big.cnt"], cwd=self.dir,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         reader.stdout.read(10)
         reader.stdout.close()
