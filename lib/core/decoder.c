@@ -46,7 +46,8 @@ TARNC_INLINE int DecoderGather(tarnc_state* s, const uint8_t* in, size_t size, c
       s->position + size > (uint64_t)(s->image_size & ~(uint32_t)7) + TARN_HEADER_SIZE) {
     return 0;
   }
-  for (i = 0; i < size; ++i) s->held[s->held_count + i] = in[i];
+  /* (The mask repeats for the compiler what the checks above ensure: the index stays below 8.) */
+  for (i = 0; i < size; ++i) s->held[(s->held_count + i) & 7u] = in[i];
   s->held_count = (uint8_t)(s->held_count + size);
   s->position += size;
   return 1;
@@ -125,7 +126,7 @@ static tarn_status DecoderTake(tarnc_state* s, const uint8_t* in, size_t size, s
     if (offset < blocks_end && (s->held_count != 0 || n < 8 || room - put < 8)) {
       /* A block split between pieces, or with too little room for it: gathered, then run whole. */
       const size_t k = n < 8u - s->held_count ? n : 8u - s->held_count;
-      for (i = 0; i < k; ++i) s->held[s->held_count + i] = in[i];
+      for (i = 0; i < k; ++i) s->held[(s->held_count + i) & 7u] = in[i];
       s->held_count = (uint8_t)(s->held_count + k);
       in += k;
       n -= k;

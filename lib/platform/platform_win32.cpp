@@ -488,7 +488,8 @@ Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std:
   if (!piece) return Failed(ERROR_NOT_ENOUGH_MEMORY);
   while (*size < limit) {
     const std::uint64_t left = limit - *size;
-    const std::int64_t got = ReadSome(stream, piece.get(), left < kPiece ? left : kPiece);
+    const auto want = static_cast<std::size_t>(left < kPiece ? left : kPiece);
+    const std::int64_t got = ReadSome(stream, piece.get(), want);
     if (got < 0) return false;
     if (got == 0) return true;
     if (!WriteAt(file, piece.get(), static_cast<std::size_t>(got), *size)) return false;
