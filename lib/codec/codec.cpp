@@ -47,7 +47,7 @@ tarn_status OpenInputStream(Files& files, platform::FileHandle stream) {
   // One byte past the largest container: enough to say that a stream is too long.
   constexpr std::uint64_t kLimit = std::uint64_t{TARN_MAX_IMAGE_SIZE} + TARN_HEADER_SIZE + 1;
   return platform::SpoolStream(stream, files.spool, kLimit, &files.in_size) ? TARN_OK
-                                                                           : TARN_READ_FAILED;
+                                                                            : TARN_READ_FAILED;
 }
 
 tarn_status CreateOutputStream(Files& files, platform::FileHandle stream) {
@@ -61,9 +61,8 @@ tarn_status CheckImageSize(const Files& files) {
 }
 
 tarn_status CreateOutput(Files& files, const char* name) {
-  return name != nullptr && files.output.Create(name, files.In())
-             ? TARN_OK
-             : TARN_CANT_CREATE_OUTPUT;
+  return name != nullptr && files.output.Create(name, files.In()) ? TARN_OK
+                                                                  : TARN_CANT_CREATE_OUTPUT;
 }
 
 tarn_status WriteHeader(Files& files, const tarnc_header& header) {
@@ -74,9 +73,9 @@ tarn_status WriteHeader(Files& files, const tarnc_header& header) {
 
 tarn_status EncodePayload(Files& files, const cipher::KeyWords& key, tarnc_header* header,
                           Progress progress) {
-  const PayloadResult payload = TransformPayload(
-      Transform{nullptr, &key}, {files.In(), files.InBase()}, {files.Out(), TARN_HEADER_SIZE},
-      header->w[TARNC_W_IMAGE_SIZE], progress);
+  const PayloadResult payload =
+      TransformPayload(Transform{nullptr, &key}, {files.In(), files.InBase()},
+                       {files.Out(), TARN_HEADER_SIZE}, header->w[TARNC_W_IMAGE_SIZE], progress);
   if (const tarn_status pass = PassStatus(files, payload); pass != TARN_OK) return pass;
   if (payload.status != TARN_OK) return payload.status;
   header->w[TARNC_W_IMAGE_CRC] = payload.in_crc;
@@ -96,11 +95,11 @@ tarn_status ReadHeader(Files& files, tarnc_header* header) {
 PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,
                              const cipher::KeyWords* reencipher, const tarnc_header& header,
                              Progress progress, tarn_info* info) {
-  const PayloadResult payload = TransformPayload(
-      Transform{key, key != nullptr ? reencipher : nullptr},
-      {files.In(), files.InBase() + TARN_HEADER_SIZE},
-      {files.Out(), reencipher != nullptr ? std::uint64_t{TARN_HEADER_SIZE} : 0},
-      header.w[TARNC_W_IMAGE_SIZE], progress);
+  const PayloadResult payload =
+      TransformPayload(Transform{key, key != nullptr ? reencipher : nullptr},
+                       {files.In(), files.InBase() + TARN_HEADER_SIZE},
+                       {files.Out(), reencipher != nullptr ? std::uint64_t{TARN_HEADER_SIZE} : 0},
+                       header.w[TARNC_W_IMAGE_SIZE], progress);
   tarnc_findings findings{};
   findings.early = PassStatus(files, payload);
   findings.payload_crc = payload.in_crc;
@@ -109,8 +108,8 @@ PayloadVerdict DecodePayload(Files& files, const cipher::KeyWords* key,
   findings.after_payload = payload.status == TARN_WRITE_FAILED ? TARN_WRITE_FAILED : TARN_OK;
   PayloadVerdict verdict;
   verdict.status = tarnc_judge(&header, files.InSize(), &findings, info);
-  files.out_size = std::uint64_t{header.w[TARNC_W_IMAGE_SIZE]} +
-                   (reencipher != nullptr ? TARN_HEADER_SIZE : 0);
+  files.out_size =
+      std::uint64_t{header.w[TARNC_W_IMAGE_SIZE]} + (reencipher != nullptr ? TARN_HEADER_SIZE : 0);
   verdict.out_crc = payload.out_crc;
   return verdict;
 }
@@ -119,7 +118,7 @@ tarn_status Publish(Files& files) {
   files.input.Close();
   if (files.out_stream != platform::kNoFile) {
     return platform::CopyToStream(files.temp, files.out_size, files.out_stream) ? TARN_OK
-                                                                               : TARN_WRITE_FAILED;
+                                                                                : TARN_WRITE_FAILED;
   }
   return files.output.Commit() ? TARN_OK : TARN_WRITE_FAILED;
 }

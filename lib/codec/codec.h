@@ -25,7 +25,7 @@ struct Files {
   platform::OutputFile output;
   platform::FileHandle in_stream = platform::kNoFile;  // not owned
   platform::FileHandle spool = platform::kNoFile;
-  std::uint64_t in_base = 0, in_size = 0;  // where the stream's bytes start, how many
+  std::uint64_t in_base = 0, in_size = 0;               // where the stream's bytes start, how many
   platform::FileHandle out_stream = platform::kNoFile;  // not owned
   platform::FileHandle temp = platform::kNoFile;
   std::uint64_t out_size = 0;  // the temporary file's bytes that go to the stream
@@ -39,9 +39,9 @@ struct Files {
   }
   // What the run reads and writes.
   platform::FileHandle In() const {
-    return spool != platform::kNoFile        ? spool
+    return spool != platform::kNoFile       ? spool
            : in_stream != platform::kNoFile ? in_stream
-                                             : input.handle();
+                                            : input.handle();
   }
   std::uint64_t InBase() const { return spool == platform::kNoFile ? in_base : 0; }
   std::uint64_t InSize() const { return in_stream != platform::kNoFile ? in_size : input.size(); }

@@ -679,9 +679,9 @@ Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std:
     const std::uint64_t left = limit - *size;
     if (left == 0) return true;
     loff_t at = static_cast<loff_t>(*size);
-    const ssize_t moved = splice(static_cast<int>(stream), nullptr, static_cast<int>(file), &at,
-                                 left < (1u << 30) ? static_cast<std::size_t>(left) : (1u << 30),
-                                 SPLICE_F_MOVE);
+    const ssize_t moved =
+        splice(static_cast<int>(stream), nullptr, static_cast<int>(file), &at,
+               left < (1u << 30) ? static_cast<std::size_t>(left) : (1u << 30), SPLICE_F_MOVE);
     if (moved > 0) {
       *size += static_cast<std::uint64_t>(moved);
       continue;

@@ -76,7 +76,6 @@ std::int64_t ReadStdin(void* buffer, std::size_t n);
 FileHandle StandardInput();
 FileHandle StandardOutput();
 
-
 // Reads what an open descriptor of the process (a pipe, a file) holds into `text`, straight
 // into its own memory, as much as it has room for; false when it cannot be read or holds more.
 // From a pipe or a terminal the text ends at the first line ending, so that a writer that

@@ -109,7 +109,7 @@ FileHandle StandardInput() {
 FileHandle StandardOutput() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   return out == nullptr || out == INVALID_HANDLE_VALUE ? kNoFile
-                                                        : reinterpret_cast<FileHandle>(out);
+                                                       : reinterpret_cast<FileHandle>(out);
 }
 
 std::int64_t ReadStdin(void* buffer, std::size_t n) {

@@ -18,8 +18,8 @@ inline bool IsStdio(const std::string& name) {
 // One side of a run: the named file, or the standard stream "-" stands for.
 inline tarn::codec::End EndOf(const std::string& name, bool output) {
   if (!IsStdio(name)) return tarn::codec::End{name.c_str()};
-  return tarn::codec::End{nullptr, output ? tarn::process::StandardOutput()
-                                          : tarn::process::StandardInput()};
+  return tarn::codec::End{
+      nullptr, output ? tarn::process::StandardOutput() : tarn::process::StandardInput()};
 }
 
 }  // namespace tarntool
