@@ -282,6 +282,30 @@ bool SameFile(int dir, const std::string& name, int fd) {
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Gives `leaf` in `dir` the file open as `fd`, which `temp` names: exactly that file, whatever
+// was renamed onto `temp` meanwhile. Where the system can exchange two names in one step, the
+// names are exchanged, the output's name checked, and exchanged back if it then names another
+// file (nothing published); the replaced file, now under `temp`, is then removed. Elsewhere
+// the name is renamed and checked after: a file planted in between is then said, not hidden.
+bool PublishExactly(int dir, const std::string& temp, const std::string& leaf, int fd) {
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+  if (renameat2(dir, temp.c_str(), dir, leaf.c_str(), RENAME_EXCHANGE) == 0) {
+    if (SameFile(dir, leaf, fd)) {
+      (void)unlinkat(dir, temp.c_str(), 0);
+      return true;
+    }
+    (void)renameat2(dir, temp.c_str(), dir, leaf.c_str(), RENAME_EXCHANGE);
+    return Refused("another file was put in the output's place meanwhile");
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOENT) return Failed();
+#endif
+  if (renameat(dir, temp.c_str(), dir, leaf.c_str()) != 0) return Failed();
+  if (!SameFile(dir, leaf, fd)) {
+    return Refused("another file was put in the output's place meanwhile, and took its name");
+  }
+  return true;
+}
+
 }  // namespace
 
 Status InputFile::Open(const std::string& name) {
@@ -454,9 +478,8 @@ Status OutputFile::Commit() {
         }
       }
       // Publish the file this object wrote, never whatever holds the hidden name by now.
-      ok = !temp_.empty() && SameFile(dir, temp_, fd) &&
-           renameat(dir, temp_.c_str(), dir, leaf_.c_str()) == 0;
-      if (!ok) Failed();
+      ok = !temp_.empty() && SameFile(dir, temp_, fd) && PublishExactly(dir, temp_, leaf_, fd);
+      if (!ok && platform::LastCause().reason == nullptr) Failed();
       if (ok) {
         ReleasePending(slot_);
         slot_ = -1;

@@ -541,6 +541,27 @@ class FaultTest(CliCase):
         self.assertEqual(self.leftovers(), [])
         self.assertEqual(self.read("out.cnt"), b"precious")
 
+    @posix_only
+    def test_a_file_planted_on_the_hidden_name_is_never_published(self):
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        self.write("img.bin", os.urandom(5000))
+        self.write("out.cnt", b"precious")
+        self.write("planted", b"planted")
+        # The rename held back; meanwhile another file is renamed onto the hidden name.
+        proc = subprocess.Popen(["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                 "inject=renameat,renameat2:delay_enter=2s", TARN, "/C", "img.bin",
+                                 "out.cnt", KEY], cwd=self.dir, stdout=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not self.leftovers() and time.monotonic() < deadline:
+            time.sleep(0.005)
+        os.rename(self.path("planted"), self.path(self.leftovers()[0]))
+        out, _ = proc.communicate(timeout=60)
+        self.assertEqual(proc.returncode, 1)
+        self.assertNotIn(b"Successfully.", out)
+        self.assertEqual(self.read("out.cnt"), b"precious")
+        self.assertEqual(self.leftovers(), [])
+
     def test_writers_the_clock_cannot_see(self):
         import mmap
         image = os.urandom(300000)
