@@ -51,7 +51,7 @@ class SignalsBlocked {
   SignalsBlocked() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : kTerminatingSignals) sigaddset(&set, sig);
+    ForEachTerminatingSignal([&](int sig) { sigaddset(&set, sig); });
     pthread_sigmask(SIG_BLOCK, &set, &saved_);
   }
   ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
@@ -81,9 +81,14 @@ void ReleasePending(int slot) {
   if (slot >= 0) g_pending[slot].dir.store(-1);
 }
 
-// A short random name for a hidden file: ".tarn-" and 8 letters or digits.
+// The hidden names this library gives: ".tarn-unfinished-" and 16 letters or digits, a pattern
+// no file of a user's is likely to follow by chance (".tarn-settings" does not).
+constexpr char kHiddenPrefix[] = ".tarn-unfinished-";
+constexpr std::size_t kHiddenRandom = 16;
+
+// A random hidden name.
 std::string HiddenName() {
-  unsigned char random[8] = {};
+  unsigned char random[kHiddenRandom] = {};
 #ifdef __linux__
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
 #endif
@@ -94,15 +99,19 @@ std::string HiddenName() {
                         static_cast<std::uint64_t>(getpid()) << 20;
     for (unsigned char& b : random) b = static_cast<unsigned char>(mix >>= 7);
   }
-  std::string name = ".tarn-";
+  std::string name = kHiddenPrefix;
   for (unsigned char b : random) name += "abcdefghijklmnopqrstuvwxyz0123456789"[b % 36];
   return name;
 }
 
 // True for the names HiddenName gives.
 bool IsHiddenName(const char* name) {
-  if (std::strncmp(name, ".tarn-", 6) != 0 || std::strlen(name) != 14) return false;
-  for (const char* c = name + 6; *c != '\0'; ++c) {
+  constexpr std::size_t prefix = sizeof kHiddenPrefix - 1;
+  if (std::strncmp(name, kHiddenPrefix, prefix) != 0 ||
+      std::strlen(name) != prefix + kHiddenRandom) {
+    return false;
+  }
+  for (const char* c = name + prefix; *c != '\0'; ++c) {
     if (!((*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9'))) return false;
   }
   return true;
@@ -644,6 +653,32 @@ void Close(FileHandle file) {
 constexpr int kPipeBuffer = 1 << 20;
 #endif
 
+// The name a temporary file takes for a moment where the system has no unnamed files.
+constexpr char kTemporaryPrefix[] = ".tarn-tmp-";
+
+// Removes what a run killed between naming a temporary file and removing the name left in
+// `folder`: empty files of this user of exactly that pattern, some seconds old.
+void RemoveAbandonedTemporaries(const std::string& folder) {
+  DIR* entries = opendir(folder.c_str());
+  if (entries == nullptr) return;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const std::size_t prefix = sizeof kTemporaryPrefix - 1;
+  while (const dirent* entry = readdir(entries)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, kTemporaryPrefix, prefix) != 0 || std::strlen(name) != prefix + 6) {
+      continue;
+    }
+    struct stat st;
+    const std::string path = folder + "/" + name;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+        st.st_uid == geteuid() && now.tv_sec - st.st_ctim.tv_sec >= 2) {
+      unlink(path.c_str());
+    }
+  }
+  closedir(entries);
+}
+
 FileHandle CreateTemporaryFile() {
   const char* dir = std::getenv("TMPDIR");
   const bool from_env = dir != nullptr && dir[0] != '\0';
@@ -660,7 +695,8 @@ FileHandle CreateTemporaryFile() {
   }
 #endif
   if (fd < 0) {
-    std::string name = folder + "/.tarn-tmp-XXXXXX";
+    RemoveAbandonedTemporaries(folder);
+    std::string name = folder + "/" + kTemporaryPrefix + "XXXXXX";
     fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd >= 0) unlink(name.c_str());
   }

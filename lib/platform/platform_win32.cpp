@@ -70,15 +70,16 @@ std::wstring LongFullPath(const std::string& name) {
   return L"\\\\?\\" + full;
 }
 
-// A short random name for a hidden file: ".tarn-" and 8 letters or digits.
+// A random name for a hidden file: ".tarn-unfinished-" and 16 letters or digits, the pattern of
+// the POSIX half.
 std::wstring HiddenName() {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   std::uint64_t mix = static_cast<std::uint64_t>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
                       (static_cast<std::uint64_t>(GetCurrentProcessId()) << 20) ^
                       static_cast<std::uint64_t>(GetCurrentThreadId());
-  std::wstring name = L".tarn-";
-  for (int i = 0; i < 8; ++i) {
+  std::wstring name = L".tarn-unfinished-";
+  for (int i = 0; i < 16; ++i) {
     mix = mix * 6364136223846793005ull + 1442695040888963407ull;
     name += L"abcdefghijklmnopqrstuvwxyz0123456789"[(mix >> 33) % 36];
   }

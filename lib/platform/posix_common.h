@@ -25,8 +25,34 @@ inline bool Refused(const char* reason) {
 }
 
 // The catchable signals whose default action ends the process.
-inline constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
-                                              SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+// The signals whose default action ends the process and that a handler may catch, but for
+// the faults of the process itself (a crash is the sanitizers' and the debugger's to report,
+// and on Linux leaves no named file anyway): the listed ones, and the real-time signals.
+inline constexpr int kTerminatingSignals[] = {
+    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+    SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT, SIGTRAP, SIGSYS,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGLOST
+    SIGLOST,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+};
+
+// Calls `each` for every terminating signal.
+template <typename Each>
+void ForEachTerminatingSignal(Each each) {
+  for (int sig : kTerminatingSignals) each(sig);
+#ifdef SIGRTMIN
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) each(sig);
+#endif
+}
 
 inline std::string BaseName(const std::string& path) {
   const auto slash = path.find_last_of('/');

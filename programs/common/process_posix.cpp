@@ -79,13 +79,13 @@ void StartProcess(int argc, char** argv, bool key_is_last_argument) {
   struct sigaction action = {};
   action.sa_handler = OnTerminatingSignal;
   sigemptyset(&action.sa_mask);
-  for (int sig : kTerminatingSignals) sigaddset(&action.sa_mask, sig);
-  for (int sig : kTerminatingSignals) {
+  ForEachTerminatingSignal([&](int sig) { sigaddset(&action.sa_mask, sig); });
+  ForEachTerminatingSignal([&](int sig) {
     struct sigaction before = {};
     // A signal ignored at start (nohup, a background job) stays ignored.
-    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) return;
     (void)sigaction(sig, &action, nullptr);
-  }
+  });
 }
 
 void ClearLineOnSignal(bool on) {

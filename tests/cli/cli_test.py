@@ -542,6 +542,40 @@ class FaultTest(CliCase):
         self.assertEqual(self.read("out.cnt"), b"precious")
 
     @posix_only
+    def test_every_terminating_signal_in_the_replace_window_leaves_nothing(self):
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        self.write("img.bin", os.urandom(5000))
+        self.assertRun(["/C", "img.bin", "new.cnt", KEY], 0, ENCODED)
+        # Blocked during the commit, the signal ends the run right after it: the new output
+        # whole in place, or the old one, never a hidden file.
+        for sig in (signal.SIGPWR, signal.SIGSYS, signal.SIGSTKFLT, signal.SIGRTMIN + 3):
+            with self.subTest(sig=sig):
+                self.write("out.cnt", b"precious")
+                proc = subprocess.Popen(["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                         "inject=renameat,renameat2:delay_enter=3s", TARN, "/C",
+                                         "img.bin", "out.cnt", KEY], cwd=self.dir,
+                                        stdout=subprocess.DEVNULL)
+                deadline = time.monotonic() + 60
+                while not self.leftovers() and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                with open(f"/proc/{proc.pid}/task/{proc.pid}/children") as f:
+                    os.kill(int(f.read().split()[0]), sig)
+                proc.wait(timeout=60)
+                self.assertEqual(self.leftovers(), [])
+                self.assertIn(self.read("out.cnt"), (b"precious", self.read("new.cnt")))
+
+    @posix_only
+    def test_cleanup_leaves_the_users_own_files(self):
+        self.write("img.bin", os.urandom(100))
+        for name in (".tarn-settings", ".tarn-firmware", ".tarn-unfinished-x"):
+            self.write(name, b"mine")
+        time.sleep(2.2)  # as old as an abandoned output must be
+        self.assertRun(["/C", "img.bin", "out.cnt", KEY], 0, ENCODED)
+        for name in (".tarn-settings", ".tarn-firmware", ".tarn-unfinished-x"):
+            self.assertEqual(self.read(name), b"mine")
+
+    @posix_only
     def test_a_file_planted_on_the_hidden_name_is_never_published(self):
         if not shutil.which("strace"):
             self.skipTest("strace is not installed")
