@@ -72,7 +72,8 @@ bool DescriptorIsTerminal(int fd);
 // end, or -1 on failure (with its cause, see platform.h).
 std::int64_t ReadStdin(void* buffer, std::size_t n);
 
-// The standard input and output as the library's streams take them.
+// The standard input and output as the library's streams take them; kNoFile for one that was
+// closed when the process started.
 FileHandle StandardInput();
 FileHandle StandardOutput();
 
@@ -84,12 +85,15 @@ bool ReadDescriptor(int fd, Secret* text);
 
 // True when both names exist and denote the same file (through links too).
 bool SameExistingFile(const std::string& a, const std::string& b);
+// True when the open descriptor `fd` is the existing file `name` (also through links).
+bool DescriptorIsFile(int fd, const std::string& name);
 
 // What ReadSmallFile found.
 struct SmallFile {
   bool ok = false;
   bool too_large = false;        // more than there is room for
   bool others_may_read = false;  // POSIX: the group or others may read it
+  bool fifo = false;             // a FIFO (POSIX): refused, a reader would wait for a writer
   int error = 0;                 // the system's error code when not ok (EISDIR for a directory)
 };
 

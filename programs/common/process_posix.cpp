@@ -34,6 +34,10 @@ std::vector<std::string>* g_args = nullptr;  // the arguments as given, before a
 
 std::atomic<bool> g_clear_line{false};
 
+// The standard descriptors that were closed when the process started (a placeholder holds
+// their number since).
+bool g_closed_at_start[3] = {false, false, false};
+
 void OnTerminatingSignal(int sig) {
   if (g_clear_line.load()) {
     static const char kClear[] = "\r\033[K";
@@ -66,6 +70,7 @@ void StartProcess(int argc, char** argv, bool key_is_last_argument) {
   // write still fails and no file the tool opens becomes its standard output.
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      g_closed_at_start[fd] = true;
       const int placeholder = open("/dev/null", O_RDONLY);
       if (placeholder >= 0 && placeholder != fd) close(placeholder);
     }
@@ -147,11 +152,11 @@ bool DescriptorIsTerminal(int fd) {
 }
 
 FileHandle StandardInput() {
-  return STDIN_FILENO;
+  return g_closed_at_start[STDIN_FILENO] ? kNoFile : STDIN_FILENO;
 }
 
 FileHandle StandardOutput() {
-  return STDOUT_FILENO;
+  return g_closed_at_start[STDOUT_FILENO] ? kNoFile : STDOUT_FILENO;
 }
 
 std::int64_t ReadStdin(void* buffer, std::size_t n) {
@@ -196,6 +201,12 @@ bool ReadDescriptor(int fd, Secret* text) {
   return ReadUpTo(fd, text, stream, &too_large);
 }
 
+bool DescriptorIsFile(int fd, const std::string& name) {
+  struct stat x, y;
+  return fstat(fd, &x) == 0 && stat(name.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
 bool SameExistingFile(const std::string& a, const std::string& b) {
   struct stat x, y;
   return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
@@ -204,7 +215,8 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
 
 SmallFile ReadSmallFile(const std::string& name, Secret* text) {
   SmallFile result;
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // O_NONBLOCK: a FIFO without a writer must not hold the open forever.
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
     result.error = errno;
@@ -216,6 +228,12 @@ SmallFile ReadSmallFile(const std::string& name, Secret* text) {
     result.error = EISDIR;
     return result;
   }
+  if (S_ISFIFO(st.st_mode)) {
+    close(fd);
+    result.fifo = true;
+    return result;
+  }
+  (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   result.others_may_read = S_ISREG(st.st_mode) && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
   result.ok = ReadUpTo(fd, text, !S_ISREG(st.st_mode), &result.too_large);
   if (!result.ok && !result.too_large) result.error = errno;

@@ -162,6 +162,20 @@ bool ReadDescriptor(int fd, Secret* text) {
   return ReadUpTo(handle, text, GetFileType(handle) != FILE_TYPE_DISK, &too_large, &error);
 }
 
+bool DescriptorIsFile(int fd, const std::string& name) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &a)) return false;
+  const HANDLE file = CreateFileA(name.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool got = GetFileInformationByHandle(file, &b) != 0;
+  CloseHandle(file);
+  return got && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 bool SameExistingFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION info[2];
   const std::string* names[2] = {&a, &b};

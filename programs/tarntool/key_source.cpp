@@ -22,6 +22,12 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
   if (!source.file.empty()) {
     name = source.file;
     const tarn::process::SmallFile read = tarn::process::ReadSmallFile(name, &text);
+    if (read.fifo) {
+      *error = name +
+               ": a FIFO, which would wait for a writer: give the key in a file, or "
+               "through --key-fd";
+      return false;
+    }
     if (read.too_large) {
       *error = name + ": not a key (more than 4 KiB)";
       return false;

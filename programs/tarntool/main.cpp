@@ -125,7 +125,8 @@ std::string Hex32(std::uint32_t value) {
 // included.
 class ProgressLine {
  public:
-  ProgressLine(std::string name, bool enabled) : name_(std::move(name)), enabled_(enabled) {}
+  // The name is shown as result lines show it: no byte of it moves the cursor.
+  ProgressLine(const std::string& name, bool enabled) : name_(Shown(name)), enabled_(enabled) {}
   ~ProgressLine() {
     if (shown_) {
       tarn::process::WriteStderr("\r\033[K");
@@ -314,6 +315,11 @@ bool LoadKeyOrSay(const KeySource& source, tarn_key* key) {
 // The standard streams must carry bytes, not meet a person: a container or image typed at a
 // terminal, or written onto one, is never what was meant.
 bool StdioUsable(const Options& options) {
+  // The standard input can be read once: two of its names would have two readers share it.
+  if (std::count_if(options.files.begin(), options.files.end(), IsStdio) > 1) {
+    Message("-", "the standard input can be read only once: name it once");
+    return false;
+  }
   for (const std::string& file : options.files) {
     if (IsStdio(file) && tarn::process::StdinIsInteractive()) {
       Message("-", "the standard input is a terminal: give a file, or pipe the data in");
@@ -329,10 +335,12 @@ bool StdioUsable(const Options& options) {
 
 int Transform(const std::string& command, const Options& options) {
   if (!StdioUsable(options)) return kExitTrouble;
-  // Writing over a key file would lose the only copy of the key.
-  for (const std::string& key_file : {options.key.file, options.new_key.file}) {
-    if (!key_file.empty() && !IsStdio(options.output) &&
-        tarn::process::SameExistingFile(key_file, options.output)) {
+  // Writing over a key file would lose the only copy of the key, however it is given.
+  for (const KeySource* source : {&options.key, &options.new_key}) {
+    if (IsStdio(options.output)) break;
+    if ((!source->file.empty() && tarn::process::SameExistingFile(source->file, options.output)) ||
+        (source->file.empty() && source->env.empty() && source->fd >= 0 &&
+         tarn::process::DescriptorIsFile(source->fd, options.output))) {
       Message(options.output, "can't create output file: is the key file");
       return kExitTrouble;
     }
@@ -366,6 +374,12 @@ int Transform(const std::string& command, const Options& options) {
 }
 
 int Keygen(const Options& options) {
+  if (IsStdio(options.output)) {
+    Message("-",
+            "a new key goes only into a new file of its own (0600), never to the standard "
+            "output");
+    return kExitTrouble;
+  }
   struct NewKey {
     unsigned char bytes[16];
     char text[33];

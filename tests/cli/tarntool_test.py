@@ -369,6 +369,33 @@ class TarntoolTest(ToolCase):
                     with self.subTest(command=command, input=name, limited=limit is not None):
                         self.assertEqual(results[0], results[1])
 
+    def test_refusals_of_streams_and_key_sources(self):
+        self.write("img.bin", os.urandom(1000))
+        self.write("kf", KEY.encode() + b"\n")
+        os.mkfifo(self.path("fifo.key"))
+        key = ["--key-file", "key.hex"]
+        cases = [  # arguments, what the run does first, a text of its message
+            (["encode", "--key-fd", "3", "-o", "kf", "img.bin"], "key-fd", b"is the key file"),
+            (["encode", *key, "-o", "out", "-"], "closed stdin", b"can't open input file"),
+            (["verify", *key, "-", "-"], None, b"read only once"),
+            (["keygen", "-o", "-"], None, b"never to the standard output"),
+            (["verify", "--key-file", "fifo.key", "img.bin"], None, b"a FIFO"),
+        ]
+        for args, setup, text in cases:
+            with self.subTest(args=args):
+                fd = os.open(self.path("kf"), os.O_RDONLY) if setup == "key-fd" else None
+                proc = subprocess.run(
+                    [TOOL, *args], cwd=self.dir, capture_output=True, timeout=20,
+                    stdin=subprocess.DEVNULL, pass_fds=() if fd is None else (fd,),
+                    preexec_fn=(lambda: os.dup2(fd, 3)) if fd is not None
+                    else (lambda: os.close(0)) if setup == "closed stdin" else None)
+                if fd is not None:
+                    os.close(fd)
+                self.assertEqual(proc.returncode, 2)
+                self.assertIn(text, proc.stderr)
+                self.assertEqual(self.read("kf"), KEY.encode() + b"\n")
+                self.assertFalse(os.path.exists(self.path("out")) or os.path.exists(self.path("-")))
+
     def test_pipes_that_fail_leave_nothing(self):
         self.write("img.bin", os.urandom(300000))
         damaged = bytearray(self.tarn("/C", "img.bin", "img.cnt"))
@@ -411,9 +438,10 @@ class TarntoolTest(ToolCase):
         os.close(sub)
 
     def test_progress_only_on_a_terminal(self):
-        with open(self.path("huge.bin"), "wb") as f:
+        # A name with an escape sequence: shown quoted, as result lines show it.
+        with open(self.path("huge\x1b[2J.bin"), "wb") as f:
             f.truncate(1 << 30)
-        args = [TOOL, "encode", "--key-file", "key.hex", "-o", "huge.cnt", "huge.bin"]
+        args = [TOOL, "encode", "--key-file", "key.hex", "-o", "huge.cnt", "huge\x1b[2J.bin"]
         proc = subprocess.run(args, cwd=self.dir, capture_output=True, timeout=300)
         self.assertEqual((proc.returncode, proc.stderr), (0, b""))
         main, sub = pty.openpty()
@@ -430,7 +458,8 @@ class TarntoolTest(ToolCase):
             seen += chunk
         os.close(main)
         self.assertEqual(proc.wait(timeout=300), 0)
-        self.assertRegex(seen, rb"\rhuge\.bin: +\d+%  [\d.]+ MB/s  \d+ s left")
+        self.assertRegex(seen, rb"\r'huge'\$'\\033''\[2J\.bin': +\d+%  [\d.]+ MB/s  \d+ s left")
+        self.assertNotIn(b"\x1b[2J", seen)
 
 
 if __name__ == "__main__":
