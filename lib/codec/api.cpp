@@ -63,8 +63,10 @@ tarn_status Create(codec::Files& files, const codec::End& out) {
                              : codec::CreateOutputStream(files, out.stream);
 }
 
-tarn_status Encode(const codec::End& in, const codec::End& out, const tarn_key& key,
-                   const UserProgress& progress) {
+// Never inlined, here and in Decode: the key's copies on the way (KeyOf's) lie in frames below
+// the Run call, which wipes below itself after, never in its own frame.
+[[gnu::noinline]] tarn_status Encode(const codec::End& in, const codec::End& out,
+                                     const tarn_key& key, const UserProgress& progress) {
   codec::Files files;
   tarn_status status = Open(files, in);
   if (status == TARN_OK) status = codec::CheckImageSize(files);
@@ -84,8 +86,9 @@ tarn_status Encode(const codec::End& in, const codec::End& out, const tarn_key& 
 
 // A decode, a check or a re-key: no `out` writes nothing; `key` null checks only the payload;
 // `new_key` re-enciphers.
-tarn_status Decode(const codec::End& in, const codec::End* out, const tarn_key* key,
-                   const tarn_key* new_key, tarn_info* info, const UserProgress& progress) {
+[[gnu::noinline]] tarn_status Decode(const codec::End& in, const codec::End* out,
+                                     const tarn_key* key, const tarn_key* new_key, tarn_info* info,
+                                     const UserProgress& progress) {
   codec::Files files;
   tarn_status status = Open(files, in);
   if (status != TARN_OK) return status;

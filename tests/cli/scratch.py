@@ -1,5 +1,6 @@
 """A test case with a scratch directory of its own, shared by the command-line suites."""
 import os
+import shlex
 import struct
 import subprocess
 import tempfile
@@ -28,17 +29,19 @@ class ScratchCase(unittest.TestCase):
         with open(self.path(name), "rb") as f:
             return f.read()
 
-    def core(self, args, stop, env=None, pass_fds=(), everything=False):
+    def core(self, args, stop, env=None, pass_fds=(), everything=False, redirect=""):
         """The memory of a run of `args` under gdb, taken where `stop` (a gdb command that
         sets a breakpoint or a catchpoint) first stops it; with `everything`, memory kept out
-        of core dumps too. Skips the test in a sanitizer build, whose core would hold
+        of core dumps too; `redirect` is added to gdb's run ("< in > out"). Skips the test in a sanitizer build, whose core would hold
         terabytes of shadow memory."""
         with open(args[0], "rb") as f:
             if b"__asan_init" in f.read():
                 self.skipTest("a sanitizer build's core holds its shadow memory")
         core = self.path("core")
+        # Arguments given to gdb's run replace those of --args: with a redirection, all of them.
+        run = "run " + " ".join(shlex.quote(a) for a in args[1:]) + " " + redirect if redirect else "run"
         subprocess.run(["gdb", "-q", "-batch", "-ex",
-                        f"set dump-excluded-mappings {'on' if everything else 'off'}", "-ex", stop, "-ex", "run", "-ex", f"gcore {core}",
+                        f"set dump-excluded-mappings {'on' if everything else 'off'}", "-ex", stop, "-ex", run, "-ex", f"gcore {core}",
                         "-ex", "kill", "--args", *args], cwd=self.dir, timeout=300, env=env,
                        pass_fds=pass_fds, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(core, "rb") as f:

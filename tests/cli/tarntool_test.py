@@ -13,6 +13,7 @@ import signal
 import tempfile
 import re
 import stat
+import struct
 import subprocess
 import sys
 import unittest
@@ -177,6 +178,14 @@ class TarntoolTest(ToolCase):
                 os.remove(self.path("out.cnt"))
                 for text in (OTHER_KEY, OTHER_KEY.lower()):  # any 8 of its digits
                     self.assertEqual([w for w in range(25) if text[w:w + 8].encode() in data], [])
+        # A run through pipes: neither the text nor a word of the key in memory at exit.
+        words = [struct.pack("<I", int(OTHER_KEY[i:i + 8], 16)) for i in range(0, 32, 8)]
+        data = self.core([TOOL, "encode", "--key-file", padded, "-o", "-", "-"],
+                         "catch syscall exit_group", everything=True,
+                         redirect="< img.bin > out.cnt")
+        self.assertEqual(os.path.getsize(self.path("out.cnt")), 61)
+        self.assertEqual([w for w in range(25) if OTHER_KEY.lower()[w:w + 8].encode() in data], [])
+        self.assertEqual([w for w in words if w in data], [])
 
     def test_keygen(self):
         rc, _, _ = self.tool("keygen", "-o", "new.hex")
