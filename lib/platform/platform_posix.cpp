@@ -181,6 +181,22 @@ bool ResolveLinks(std::string name, std::string* resolved) {
   return Failed(ELOOP);
 }
 
+// The kernel's rule for links in sticky world-writable directories (which a system may have
+// turned off), for every directory `path` passes through: a link there is followed only when
+// its owner is this user or the directory's owner. False, with the cause, for one that is not.
+bool MiddleLinksAllowed(const std::string& path) {
+  for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+    const std::string prefix = path.substr(0, at);
+    struct stat st, dir;
+    if (prefix.back() == '/' || lstat(prefix.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
+    if (stat(DirName(prefix).c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) &&
+        (dir.st_mode & S_IWOTH) && st.st_uid != geteuid() && st.st_uid != dir.st_uid) {
+      return Refused("another user's symbolic link in a sticky directory");
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void ProtectSecret(const void* bytes, std::size_t n) {
@@ -382,7 +398,10 @@ Status OutputFile::Create(const std::string& name, FileHandle input) {
   Discard();
   std::string final_name;
   if (name.empty()) return Failed(ENOENT);
-  if (!ResolveLinks(name, &final_name)) return false;
+  if (!MiddleLinksAllowed(name) || !ResolveLinks(name, &final_name) ||
+      !MiddleLinksAllowed(final_name)) {
+    return false;
+  }
   std::string leaf = BaseName(final_name);
   if (leaf.empty() || leaf == "." || leaf == "..") return Failed(EISDIR);
   // Everything from here on happens relative to this one handle of the directory, so that a

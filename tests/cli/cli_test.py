@@ -666,6 +666,28 @@ class FaultTest(CliCase):
                     self.assertEqual((rc, out), (1, BANNER + lines("Error: can't create output file!")))
                     self.assertEqual(self.read("root-owned"), b"root's own")
                 os.remove(link)
+        # The same rule for a link in the middle of the path: shared/build -> a folder of root's.
+        # With the kernel's own rule turned off (as some systems have it), so that the tool's
+        # rule is what refuses.
+        knob = "/proc/sys/fs/protected_symlinks"
+        try:
+            with open(knob) as f:
+                before = f.read().strip()
+            with open(knob, "w") as f:
+                f.write("0")
+        except OSError:
+            self.skipTest("fs.protected_symlinks cannot be set here")
+        os.mkdir(self.path("roots"))
+        self.write("roots/out.cnt", b"root's own")
+        os.symlink(self.path("roots"), self.path("shared/build"))
+        os.lchown(self.path("shared/build"), 65534, 65534)
+        try:
+            rc, out, _ = self.run_tarn("/C", "img.bin", "shared/build/out.cnt", KEY)
+        finally:
+            with open(knob, "w") as f:
+                f.write(before)
+        self.assertEqual((rc, out), (1, BANNER + lines("Error: can't create output file!")))
+        self.assertEqual(self.read("roots/out.cnt"), b"root's own")
 
     @posix_only
     def test_a_signal_during_the_commit_leaves_the_new_output(self):
