@@ -333,10 +333,47 @@ bool PublishExactly(int dir, const std::string& temp, const std::string& leaf, i
 
 }  // namespace
 
+#ifdef __linux__
+// True when a process this one may look into has the block device `rdev` open for writing (its
+// descriptors under /proc): a writer that was there first.
+bool DeviceOpenForWriting(dev_t rdev) {
+  DIR* processes = opendir("/proc");
+  if (processes == nullptr) return false;
+  bool found = false;
+  while (const dirent* process = readdir(processes)) {
+    if (found || process->d_name[0] < '0' || process->d_name[0] > '9') continue;
+    const std::string fds = std::string("/proc/") + process->d_name + "/fd";
+    DIR* entries = opendir(fds.c_str());
+    if (entries == nullptr) continue;
+    while (const dirent* entry = readdir(entries)) {
+      struct stat st;
+      if (entry->d_name[0] == '.' || stat((fds + "/" + entry->d_name).c_str(), &st) != 0 ||
+          !S_ISBLK(st.st_mode) || st.st_rdev != rdev) {
+        continue;
+      }
+      // "flags:" in fdinfo is the open's flags in octal.
+      const std::string info = std::string("/proc/") + process->d_name + "/fdinfo/" + entry->d_name;
+      if (FILE* f = std::fopen(info.c_str(), "r")) {
+        char line[128];
+        unsigned long flags = 0;
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+          if (std::sscanf(line, "flags: %lo", &flags) == 1) break;
+        }
+        std::fclose(f);
+        if ((flags & O_ACCMODE) != O_RDONLY) found = true;
+      }
+    }
+    closedir(entries);
+  }
+  closedir(processes);
+  return found;
+}
+#endif
+
 Status InputFile::Open(const std::string& name) {
   Close();
   // O_NONBLOCK keeps a FIFO from hanging the open; only regular files and block devices pass.
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return Failed();
   if (!StampOf(fd, &stamp_)) {
     close(fd);
@@ -349,14 +386,23 @@ Status InputFile::Open(const std::string& name) {
   }
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
-    // A mounted file system writes its device as it likes: an exclusive open refuses it.
+    // A mounted file system writes its device as it likes: an exclusive open refuses it, and
+    // held for the whole run keeps any mount or other exclusive opener out until the end.
     const int exclusive = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_EXCL);
     if (exclusive < 0) {
       const int code = errno;
       close(fd);
       return code == EBUSY ? Refused("a device in use (mounted)") : Failed(code);
     }
-    close(exclusive);
+    close(fd);
+    fd = exclusive;
+    (void)flock(fd, LOCK_SH | LOCK_NB);
+#ifdef __linux__
+    if (DeviceOpenForWriting(st.st_rdev)) {
+      close(fd);
+      return Refused("open for writing elsewhere");
+    }
+#endif
   }
 #ifdef __linux__
   // The lease's break is announced with SIGIO, whose default ends the process: taken only

@@ -486,7 +486,11 @@ int Run(int argc, char** argv) {
         ->add_option("-o,--output", options.output, "the file to write (- for the standard output)")
         ->required();
     command->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
-    command->add_option("INPUT", options.files, "the file to read (- for the standard input)")
+    command
+        ->add_option("INPUT", options.files,
+                     "the file to read (- for the standard input); a block device is held "
+                     "exclusively, but plain writes to it by others during the run cannot be "
+                     "detected")
         ->required()
         ->expected(1);
     transforms.push_back(command);

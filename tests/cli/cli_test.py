@@ -689,6 +689,36 @@ class FaultTest(CliCase):
         self.assertEqual((rc, out), (1, BANNER + lines("Error: can't create output file!")))
         self.assertEqual(self.read("roots/out.cnt"), b"root's own")
 
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("losetup") and shutil.which("mkfs.ext4"),
+                         "needs root, losetup and mkfs.ext4")
+    def test_a_block_device_is_held_for_the_whole_run(self):
+        backing = self.path("disk.img")
+        with open(backing, "wb") as f:
+            f.truncate(768 << 20)
+        subprocess.run(["mkfs.ext4", "-q", "-F", backing], check=True)
+        made = subprocess.run(["losetup", "-f", "--show", backing], capture_output=True, text=True)
+        if made.returncode != 0:
+            self.skipTest("no loop device to be had")
+        device = made.stdout.strip()
+        os.mkdir(self.path("mnt"))
+        try:
+            # A writer there first is refused.
+            with open(device, "r+b"):
+                self.assertEqual(self.run_tarn("/C", device, "out.cnt", KEY)[:2],
+                                 (1, BANNER + lines("Error: can't open input file!")))
+            # While the device is read, nobody mounts it.
+            proc = subprocess.Popen([TARN, "/C", device, "out.cnt", KEY], cwd=self.dir,
+                                    stdout=subprocess.DEVNULL)
+            self.wait_until_writing(proc)
+            mount = subprocess.run(["mount", "-o", "ro", device, self.path("mnt")],
+                                   capture_output=True)
+            if mount.returncode == 0:
+                subprocess.run(["umount", self.path("mnt")])
+            self.assertEqual(proc.wait(timeout=120), 0)
+            self.assertNotEqual(mount.returncode, 0)
+        finally:
+            subprocess.run(["losetup", "-d", device])
+
     @posix_only
     def test_a_signal_during_the_commit_leaves_the_new_output(self):
         if not shutil.which("strace"):
