@@ -384,7 +384,7 @@ class TarntoolTest(ToolCase):
         os.mkfifo(self.path("fifo.key"))
         key = ["--key-file", "key.hex"]
         cases = [  # arguments, what the run does first, a text of its message
-            (["encode", "--key-fd", "3", "-o", "kf", "img.bin"], "key-fd", b"is the key file"),
+            (["encode", "--key-fd", "{fd}", "-o", "kf", "img.bin"], "key-fd", b"is the key file"),
             (["encode", *key, "-o", "out", "-"], "closed stdin", b"can't open input file"),
             (["verify", *key, "-", "-"], None, b"read only once"),
             (["keygen", "-o", "-"], None, b"never to the standard output"),
@@ -394,10 +394,9 @@ class TarntoolTest(ToolCase):
             with self.subTest(args=args):
                 fd = os.open(self.path("kf"), os.O_RDONLY) if setup == "key-fd" else None
                 proc = subprocess.run(
-                    [TOOL, *args], cwd=self.dir, capture_output=True, timeout=20,
-                    stdin=subprocess.DEVNULL, pass_fds=() if fd is None else (fd,),
-                    preexec_fn=(lambda: os.dup2(fd, 3)) if fd is not None
-                    else (lambda: os.close(0)) if setup == "closed stdin" else None)
+                    [TOOL, *[a.format(fd=fd) for a in args]], cwd=self.dir, capture_output=True,
+                    timeout=20, stdin=subprocess.DEVNULL, pass_fds=() if fd is None else (fd,),
+                    preexec_fn=(lambda: os.close(0)) if setup == "closed stdin" else None)
                 if fd is not None:
                     os.close(fd)
                 self.assertEqual(proc.returncode, 2)
