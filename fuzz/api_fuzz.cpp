@@ -1,7 +1,8 @@
 // Fuzz target: the public C interface judged by a model of its own (fuzz/oracle.h). Each input
 // is a key and a container; the buffer, file, verify and stream calls must all give the
 // verdict the model predicts, with the model's image, the model's info fields and nothing of
-// an image left on a failure. The key's text and every status's text are checked too.
+// an image left on a failure. The key's text and every status's text are checked too. Images
+// larger than the file calls' unit of work are large_fuzz's.
 //
 // A custom mutator fixes up the size word and, most of the time, the payload's CRC, and half
 // the time the image's CRC under the input's key, with the model's CRC and cipher, so that
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/file_calls.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/oracle.h"
 #include "tarn/tarn.h"
@@ -26,95 +28,12 @@
 namespace {
 
 namespace oracle = tarn::oracle;
+using tarn::fuzz::Dir;
+using tarn::fuzz::Read;
+using tarn::fuzz::Scratch;
 
 // The input: 16 bytes of key words, one byte of choices, then the container.
 constexpr std::size_t kKeyBytes = 16, kPrefix = 17;
-
-const std::filesystem::path& Dir() {
-  static const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("tarn-api-fuzz-" + std::to_string(std::random_device{}()));
-  return dir;
-}
-
-struct Scratch {
-  Scratch() { std::filesystem::create_directories(Dir()); }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Dir(), ignored);
-  }
-};
-
-std::vector<std::uint8_t> Read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// A write that fails part way: the process may write files of fewer bytes than the output
-// needs (a limit the input picks), so the call must fail as a write failure, publish nothing
-// and leave no unfinished file. The limit is lifted again before anything else writes.
-template <typename Call>
-void NoRoom(std::size_t size, std::size_t n, const Call& call) {
-  rlimit old{};
-  Check(getrlimit(RLIMIT_FSIZE, &old) == 0);
-  rlimit low = old;
-  low.rlim_cur = (size * 977) % n;
-  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  Check(setrlimit(RLIMIT_FSIZE, &low) == 0);
-  const tarn_status status = call();
-  Check(setrlimit(RLIMIT_FSIZE, &old) == 0);
-  std::signal(SIGXFSZ, previous);
-  Check(status == TARN_WRITE_FAILED);
-  for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
-    Check(entry.path().filename().string().rfind(".tarn-", 0) != 0);
-  }
-}
-
-// An image of 256 KiB to 1.3 MiB grown from the input: several chunks, the join of their
-// checksums and, from 1 MiB on, both workers of the file calls; and a cancellation. The model's
-// container, the buffer call's and the file call's must be one, and the library must check and
-// decode it back.
-void Large(const std::uint8_t* data, std::size_t size, const tarn_key& key) {
-  const std::size_t n = (std::size_t{256} << 10) + (size * 7919) % (std::size_t{1088} << 10);
-  std::vector<std::uint8_t> image(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    image[i] = static_cast<std::uint8_t>(data[i % size] + i / size);
-  }
-  const std::vector<std::uint8_t> model = oracle::Encode(key.words, image.data(), n);
-  std::vector<std::uint8_t> buffer(model.size());
-  Check(tarn_encode_buffer(image.data(), n, &key, buffer.data(), buffer.size()) == TARN_OK);
-  Check(buffer == model);
-  const auto plain = Dir() / "large.bin", made = Dir() / "large.cnt", back = Dir() / "back.bin";
-  std::ofstream(plain, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(n));
-  // Cancelled through the progress callback at a byte count the input picks: nothing is
-  // published and nothing left, and an existing output stays as it was.
-  struct Stop {
-    std::uint64_t at;
-    static int Report(void* self, std::uint64_t done, std::uint64_t) {
-      return done >= static_cast<Stop*>(self)->at ? 1 : 0;
-    }
-  } stop{(size * 131) % n + 1};
-  std::ofstream(made, std::ios::binary) << "existing";
-  Check(tarn_encode_file(plain.c_str(), made.c_str(), &key, Stop::Report, &stop) == TARN_CANCELLED);
-  Check(Read(made) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
-  for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
-    Check(entry.path().filename().string().rfind(".tarn-", 0) != 0);  // no unfinished file
-  }
-  NoRoom(size, n,
-         [&] { return tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr); });
-  Check(Read(made) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
-  Check(tarn_encode_file(plain.c_str(), made.c_str(), &key, nullptr, nullptr) == TARN_OK);
-  Check(Read(made) == model);
-  tarn_info info;
-  Check(tarn_verify_file(made.c_str(), &key, &info, nullptr, nullptr) == TARN_OK);
-  std::ofstream(back, std::ios::binary) << "existing";
-  NoRoom(size, n,
-         [&] { return tarn_decode_file(made.c_str(), back.c_str(), &key, nullptr, nullptr); });
-  Check(Read(back) == std::vector<std::uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}));
-  Check(tarn_decode_file(made.c_str(), back.c_str(), &key, nullptr, nullptr) == TARN_OK);
-  Check(Read(back) == image);
-}
 
 }  // namespace
 
@@ -227,6 +146,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (hex) Check(std::memcmp(parsed.words, model, sizeof model) == 0);
   const char* text = tarn_status_string(static_cast<tarn_status>(choices % 16));
   Check(text != nullptr && text[0] != '\0');
-  if ((choices & 0xE0) == 0xE0) Large(data, size, key);
   return 0;
 }

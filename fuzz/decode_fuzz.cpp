@@ -1,10 +1,11 @@
-// Fuzz target: the whole decode of an arbitrary byte string taken as a container. Whatever the
-// bytes, the decoder must end with one of its defined verdicts, print only its defined lines,
-// and leave an output only after "Successfully.".
+// Fuzz target: the whole decode of an arbitrary byte string taken as a container, judged by the
+// model (oracle.h): the decoder must give the model's verdict in its defined lines, and leave an
+// output, the model's image, only after "Successfully.".
 //
-// A custom mutator keeps most inputs consistent after mutating (the size word always, both
-// CRC words often), so that inputs of every length get past the header checks to the cipher,
-// the tail, both verdicts and success rather than stopping at the size check.
+// A custom mutator keeps most inputs consistent after mutating (the size word most often, both
+// CRC words often, all from the model), so that inputs of every length get past the header
+// checks to the cipher, the tail, both verdicts and success; and it sets the size word 1 to 24
+// bytes off the length as often, the containers a byte or a block too short or too long.
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -12,10 +13,9 @@
 #include <vector>
 
 #include "app/pipelines.h"
-#include "checksum/crc32.h"
-#include "cipher/block_cipher.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_files.h"
+#include "fuzz/oracle.h"
 #include "tarn/tarn.h"
 
 namespace {
@@ -25,8 +25,31 @@ using namespace tarn;
 constexpr const char* kKeyText = "0123456789ABCDEFFEDCBA9876543210";
 
 const cipher::KeyWords& Key() {
-  static const cipher::KeyWords key = (fuzz::ScratchDir(), cipher::SetKey(kKeyText));
+  static const cipher::KeyWords key =
+      (fuzz::ScratchDir(), oracle::SelfCheck(), cipher::SetKey(kKeyText));
   return key;
+}
+
+const std::uint32_t* ModelKey() {
+  static std::uint32_t words[4];
+  static const bool parsed = oracle::KeyFromHex(kKeyText, 32, words);
+  return parsed ? words : nullptr;
+}
+
+// The line that ends a failed decode, for each of the model's verdicts.
+const char* LastLine(oracle::Verdict verdict) {
+  switch (verdict) {
+    case oracle::kNotAContainer:
+    case oracle::kUnknownVersion:
+    case oracle::kWrongSize:
+    case oracle::kPayloadDamaged:
+      return "Error: incorrect input file header!";
+    case oracle::kImageMismatch:
+      return "Error: wrong crc32 of encrypted data!";
+    case oracle::kOk:
+      break;
+  }
+  return "Successfully.";
 }
 
 const std::set<std::string> kLines = {
@@ -55,13 +78,14 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
   size = LLVMFuzzerMutate(data, size, max_size);
   if (size < TARN_HEADER_SIZE || seed % 8 == 0) return size;  // sometimes left raw
   const std::size_t payload = size - TARN_HEADER_SIZE;
-  PutWord(data + 48, static_cast<std::uint32_t>(payload));
+  // The size word: the length, or 1 to 24 bytes off it either way.
+  const std::uint32_t off = seed / 8 % 3 == 0 ? (seed >> 8) % 24 + 1 : 0;
+  PutWord(data + 48, static_cast<std::uint32_t>(seed & 0x10000 ? payload - off : payload + off));
   if (seed % 4 != 0) {
-    std::uint8_t* bytes = data + TARN_HEADER_SIZE;
-    PutWord(data + 28, checksum::Crc32(bytes, payload));
-    std::vector<std::uint8_t> plain(bytes, bytes + payload);
-    cipher::DecipherBlocks(Key(), plain.data(), payload / cipher::kBlockSize);
-    PutWord(data + 32, checksum::Crc32(plain.data(), payload));
+    const std::uint8_t* bytes = data + TARN_HEADER_SIZE;
+    PutWord(data + 28, oracle::Crc(bytes, payload));
+    const std::vector<std::uint8_t> plain = oracle::Decipher(ModelKey(), bytes, payload);
+    PutWord(data + 32, oracle::Crc(plain.data(), payload));
   }
   return size;
 }
@@ -93,14 +117,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool succeeded =
       console.size() >= 15 && console.compare(console.size() - 15, 15, "Successfully.\r\n") == 0;
   Check(status == (succeeded ? 0 : 1));
-  // An output exists only after success, and then it is the image: 52 bytes shorter, with
-  // the tail carried as it was.
+  // The model's verdict, in the line that ends the run; an output exists only after success,
+  // and then it is the model's image.
+  const oracle::Judgement model = oracle::Judge(data, size, ModelKey());
+  const std::string last = LastLine(model.verdict) + std::string("\r\n");
+  Check(console.size() >= last.size() &&
+        console.compare(console.size() - last.size(), last.size(), last) == 0);
+  Check(succeeded == (model.verdict == oracle::kOk));
   Check(std::filesystem::exists(out) == succeeded);
   if (succeeded) {
-    const std::string image = fuzz::ReadFile(out);
-    Check(image.size() + TARN_HEADER_SIZE == size);
-    const std::size_t tail = image.size() % cipher::kBlockSize;
-    Check(std::memcmp(image.data() + image.size() - tail, data + size - tail, tail) == 0);
+    Check(fuzz::ReadFile(out) == std::string(model.image.begin(), model.image.end()));
   }
   // Nothing else is left in the directory: no temporary file.
   Check(std::distance(std::filesystem::directory_iterator(fuzz::ScratchDir()),

@@ -54,7 +54,7 @@ inline std::vector<std::uint8_t> Decipher(const std::uint32_t k[4], const std::u
 inline std::vector<std::uint8_t> Encode(const std::uint32_t k[4], const std::uint8_t* image,
                                         std::size_t n) {
   std::vector<std::uint8_t> c(52 + n, 0);
-  std::memcpy(&c[52], image, n);
+  if (n != 0) std::memcpy(&c[52], image, n);
   for (std::size_t at = 52; at + 8 <= c.size(); at += 8) {
     std::uint32_t y = Word(&c[at]), z = Word(&c[at + 4]), sum = 0;
     for (int round = 0; round < 32; ++round) {

@@ -108,7 +108,7 @@ tarn_status Create(codec::Files& files, const codec::End& out) {
                            progress.AsProgress(), info);
   if (verdict.status != TARN_OK) return verdict.status;
   if (new_key != nullptr) {
-    header.w[TARNC_W_PAYLOAD_CRC] = verdict.out_crc;
+    tarnc_header_rekeyed(&header, &header, verdict.out_crc);
     status = codec::WriteHeader(files, header);
   }
   if (status == TARN_OK && out != nullptr) status = codec::Publish(files);

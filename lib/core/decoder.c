@@ -309,7 +309,7 @@ tarn_status tarn_rekeyer_finish(tarn_rekeyer* rk, uint8_t header[TARN_HEADER_SIZ
   if (s == NULL || header == NULL || s->pending != 0) return TARN_INVALID_ARGUMENT;
   status = DecoderJudge(s, &h, info);
   if (status != TARN_OK) return tarnc_fail(s, status);
-  h.w[TARNC_W_PAYLOAD_CRC] = ~s->crc[TARNC_CRC_OUT];
+  tarnc_header_rekeyed(&h, &h, ~s->crc[TARNC_CRC_OUT]);
   tarnc_header_store(&h, header);
   tarnc_wipe(s, sizeof *s);
   return TARN_OK;
