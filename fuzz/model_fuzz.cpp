@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/key_schedule.h"
-#include "strman/strman.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/oracle.h"
+#include "strman/strman.h"
 #include "tarn/tarn.h"
 
 namespace {

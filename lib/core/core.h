@@ -79,8 +79,7 @@ typedef struct tarnc_header {
 TARNC_FN void tarnc_header_for_encode(tarnc_header* h, uint32_t image_size);
 /* The header of a re-keyed container: an encode's header for the same image (its size and CRC
  * from `old`), with the new payload's CRC. */
-TARNC_FN void tarnc_header_rekeyed(tarnc_header* h, const tarnc_header* old,
-                                   uint32_t payload_crc);
+TARNC_FN void tarnc_header_rekeyed(tarnc_header* h, const tarnc_header* old, uint32_t payload_crc);
 /* The first n bytes (at most 52); the words beyond them zero. */
 TARNC_FN void tarnc_header_parse(tarnc_header* h, const uint8_t* bytes, size_t n);
 TARNC_FN void tarnc_header_store(const tarnc_header* h, uint8_t bytes[TARN_HEADER_SIZE]);

@@ -14,8 +14,7 @@ TARNC_FN void tarnc_header_for_encode(tarnc_header* h, uint32_t image_size) {
   h->w[TARNC_W_IMAGE_SIZE] = image_size;
 }
 
-TARNC_FN void tarnc_header_rekeyed(tarnc_header* h, const tarnc_header* old,
-                                   uint32_t payload_crc) {
+TARNC_FN void tarnc_header_rekeyed(tarnc_header* h, const tarnc_header* old, uint32_t payload_crc) {
   const uint32_t image_crc = old->w[TARNC_W_IMAGE_CRC];
   tarnc_header_for_encode(h, old->w[TARNC_W_IMAGE_SIZE]);
   h->w[TARNC_W_IMAGE_CRC] = image_crc;
