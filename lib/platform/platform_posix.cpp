@@ -357,9 +357,12 @@ bool DeviceOpenForWriting(dev_t rdev) {
         char line[128];
         unsigned long flags = 0;
         while (std::fgets(line, sizeof line, f) != nullptr) {
-          if (std::sscanf(line, "flags: %lo", &flags) == 1) break;
+          if (std::strncmp(line, "flags:", 6) == 0) {
+            flags = std::strtoul(line + 6, nullptr, 8);
+            break;
+          }
         }
-        std::fclose(f);
+        (void)std::fclose(f);
         if ((flags & O_ACCMODE) != O_RDONLY) found = true;
       }
     }
