@@ -67,6 +67,21 @@ static uint32_t Ticks(void) {
   TIMER0(0x040) = 1; /* TASKS_CAPTURE[0] */
   return TIMER0(0x540);
 }
+#elif defined(TARN_BOARD_SSE200)
+/* The SSE-200 of the AN505 gives SysTick no clock in the emulator: its TIMER0 (a CMSDK timer,
+ * its secure alias), 32 bits counting down at the peripheral clock. */
+#define TIMER0(offset) (*(volatile uint32_t*)(0x50000000u + (offset)))
+
+static uint32_t Ticks(void) {
+  static int started;
+  if (!started) {
+    TIMER0(0x8) = 0xFFFFFFFFu; /* RELOAD */
+    TIMER0(0x4) = 0xFFFFFFFFu; /* VALUE */
+    TIMER0(0x0) = 1;           /* CTRL: enabled */
+    started = 1;
+  }
+  return 0xFFFFFFFFu - TIMER0(0x4);
+}
 #else
 #define SYST_CSR (*(volatile uint32_t*)0xE000E010u)
 #define SYST_RVR (*(volatile uint32_t*)0xE000E014u)
@@ -100,7 +115,7 @@ uint32_t BoardInstructions(void) {
     uint32_t before = Ticks(), ticks;
     Spin(1u << 20);
     ticks = Ticks() - before;
-#if !defined(TARN_BOARD_NRF51)
+#if !defined(TARN_BOARD_NRF51) && !defined(TARN_BOARD_SSE200)
     if (ticks == 0) {
       /* Some boards give SysTick only its reference clock. */
       SYST_CSR = 1;
