@@ -65,6 +65,8 @@ enum tarnc_word {
   TARNC_W_VERSION_B,
   TARNC_W_IMAGE_SIZE /* the plain image's size in bytes */
 };
+/* Where word w is stored. */
+#define TARNC_WORD_AT(w) ((size_t)4 * (size_t)(w))
 #define TARNC_MAGIC1 0x72617571u /* "quar" */
 #define TARNC_MAGIC2 0x74736F62u /* "bost" */
 #define TARNC_TAG 0x0055454Eu    /* "NEU" and a zero byte */

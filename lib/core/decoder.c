@@ -94,7 +94,8 @@ static tarn_status DecoderTake(tarnc_state* s, const uint8_t* in, size_t size, s
         *used = size;
         return tarnc_fail(s, early);
       }
-      if (at == TARN_HEADER_SIZE) s->image_size = tarnc_le32(s->header + 4 * TARNC_W_IMAGE_SIZE);
+      if (at == TARN_HEADER_SIZE)
+        s->image_size = tarnc_le32(s->header + TARNC_WORD_AT(TARNC_W_IMAGE_SIZE));
     }
   }
   if (s->failed != TARN_OK) {
@@ -241,7 +242,9 @@ tarn_status tarn_decoder_save(const tarn_decoder* dec, uint8_t blob[TARN_RESUME_
   }
   s = &dec->u_.state_;
   memset(blob, 0, TARN_RESUME_SIZE);
-  memcpy(blob, "TRS", 3);
+  blob[0] = 'T';
+  blob[1] = 'R';
+  blob[2] = 'S';
   blob[3] = TARNC_BLOB_VERSION;
   tarnc_put_le32(blob + 4, (uint32_t)s->position);
   tarnc_put_le32(blob + 8, (uint32_t)(s->position >> 32));
@@ -275,7 +278,7 @@ tarn_status tarn_decoder_resume(tarn_decoder* dec, const tarn_key* key,
   s->crc[TARNC_CRC_PLAIN] = s->crc[TARNC_CRC_OUT] = tarnc_le32(blob + 20);
   memcpy(s->header, blob + 24, TARN_HEADER_SIZE);
   if (s->position >= TARN_HEADER_SIZE) {
-    s->image_size = tarnc_le32(s->header + 4 * TARNC_W_IMAGE_SIZE);
+    s->image_size = tarnc_le32(s->header + TARNC_WORD_AT(TARNC_W_IMAGE_SIZE));
   }
   memcpy(s->held, blob + 76, 8);
   s->held_count = blob[84];

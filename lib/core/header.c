@@ -46,8 +46,8 @@ TARNC_FN tarn_status tarnc_header_check_prefix(const uint8_t* bytes, size_t have
   if (have >= 12 && !MagicHolds(tarnc_le32(bytes), tarnc_le32(bytes + 4), tarnc_le32(bytes + 8))) {
     return TARN_NOT_A_CONTAINER;
   }
-  if (have >= 48 && !VersionHolds(tarnc_le32(bytes + 4 * TARNC_W_VERSION_A),
-                                  tarnc_le32(bytes + 4 * TARNC_W_VERSION_B))) {
+  if (have >= 48 && !VersionHolds(tarnc_le32(bytes + TARNC_WORD_AT(TARNC_W_VERSION_A)),
+                                  tarnc_le32(bytes + TARNC_WORD_AT(TARNC_W_VERSION_B)))) {
     return TARN_UNKNOWN_VERSION;
   }
   return TARN_OK;

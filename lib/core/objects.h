@@ -13,7 +13,7 @@
 typedef tarn_stream_state_ tarnc_state;
 
 /* The objects' size is part of the interface: the state must fit it. */
-typedef char tarnc_state_fits[sizeof(tarnc_state) <= TARN_STREAM_WORDS * 8 ? 1 : -1];
+typedef char tarnc_state_fits[sizeof(tarnc_state) <= (size_t)TARN_STREAM_WORDS * 8 ? 1 : -1];
 
 /* The state of a live object of that kind, else NULL. */
 TARNC_FN tarnc_state* tarnc_live(tarn_stream_state_* s, uint32_t live);

@@ -228,6 +228,9 @@ bool RegularFileAt(FileHandle file, std::uint64_t* size, std::uint64_t* position
 // Linux; reads and writes elsewhere).
 Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size);
 
+// Writes all n bytes to `stream` where it stands; false on failure (a short write included).
+Status WriteAll(FileHandle stream, const void* bytes, std::size_t n);
+
 // Writes the first n bytes of `file` to `stream` where it stands, the fastest way the system
 // has (sendfile on Linux; reads and writes elsewhere).
 Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream);

@@ -31,6 +31,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix_common.h"
+#include "platform/streams_common.h"
 
 namespace tarn::platform {
 namespace {
@@ -796,6 +797,18 @@ bool RegularFileAt(FileHandle file, std::uint64_t* size, std::uint64_t* position
   return true;
 }
 
+Status WriteAll(FileHandle stream, const void* bytes, std::size_t n) {
+  const auto* at = static_cast<const unsigned char*>(bytes);
+  while (n > 0) {
+    const ssize_t wrote = write(static_cast<int>(stream), at, n);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return Failed(wrote == 0 ? EIO : errno);
+    at += wrote;
+    n -= static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
 Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size) {
   *size = 0;
 #if defined(__linux__)
@@ -819,19 +832,7 @@ Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std:
     break;  // not a pipe: read and write
   }
 #endif
-  constexpr std::size_t kPiece = std::size_t{256} << 10;
-  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
-  if (!piece) return Failed(ENOMEM);
-  while (*size < limit) {
-    const std::uint64_t left = limit - *size;
-    const auto want = static_cast<std::size_t>(left < kPiece ? left : kPiece);
-    const std::int64_t got = ReadSome(stream, piece.get(), want);
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!WriteAt(file, piece.get(), static_cast<std::size_t>(got), *size)) return false;
-    *size += static_cast<std::uint64_t>(got);
-  }
-  return true;
+  return SpoolByReads(stream, file, limit, size);
 }
 
 Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream) {
@@ -854,22 +855,7 @@ Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream) {
   }
   if (done == n) return true;
 #endif
-  constexpr std::size_t kPiece = std::size_t{256} << 10;
-  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
-  if (!piece) return Failed(ENOMEM);
-  while (done < n) {
-    const std::uint64_t left = n - done;
-    const auto want = static_cast<std::size_t>(left < kPiece ? left : kPiece);
-    if (ReadAt(file, piece.get(), want, done) != static_cast<std::int64_t>(want)) return false;
-    for (std::size_t put = 0; put < want;) {
-      const ssize_t wrote = write(static_cast<int>(stream), piece.get() + put, want - put);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return Failed(wrote == 0 ? EIO : errno);
-      put += static_cast<std::size_t>(wrote);
-    }
-    done += want;
-  }
-  return true;
+  return CopyByReads(file, done, n - done, stream);
 }
 
 }  // namespace tarn::platform

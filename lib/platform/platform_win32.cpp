@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/streams_common.h"
 #include "platform/win32_common.h"
 
 namespace tarn::platform {
@@ -482,42 +483,25 @@ bool RegularFileAt(FileHandle file, std::uint64_t* size, std::uint64_t* position
   return true;
 }
 
-Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size) {
-  constexpr std::size_t kPiece = std::size_t{256} << 10;
-  *size = 0;
-  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
-  if (!piece) return Failed(ERROR_NOT_ENOUGH_MEMORY);
-  while (*size < limit) {
-    const std::uint64_t left = limit - *size;
-    const auto want = static_cast<std::size_t>(left < kPiece ? left : kPiece);
-    const std::int64_t got = ReadSome(stream, piece.get(), want);
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!WriteAt(file, piece.get(), static_cast<std::size_t>(got), *size)) return false;
-    *size += static_cast<std::uint64_t>(got);
+Status WriteAll(FileHandle stream, const void* bytes, std::size_t n) {
+  const auto* at = static_cast<const unsigned char*>(bytes);
+  while (n > 0) {
+    DWORD wrote = 0;
+    const DWORD chunk = n > 0x10000000 ? 0x10000000 : static_cast<DWORD>(n);
+    if (!WriteFile(ToHandle(stream), at, chunk, &wrote, nullptr)) return Failed();
+    if (wrote == 0) return Failed(ERROR_WRITE_FAULT);
+    at += wrote;
+    n -= wrote;
   }
   return true;
 }
 
+Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std::uint64_t* size) {
+  return SpoolByReads(stream, file, limit, size);
+}
+
 Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream) {
-  constexpr std::size_t kPiece = std::size_t{256} << 10;
-  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kPiece]);
-  if (!piece) return Failed(ERROR_NOT_ENOUGH_MEMORY);
-  for (std::uint64_t done = 0; done < n;) {
-    const std::uint64_t left = n - done;
-    const auto want = static_cast<DWORD>(left < kPiece ? left : kPiece);
-    if (ReadAt(file, piece.get(), want, done) != static_cast<std::int64_t>(want)) return false;
-    for (DWORD put = 0; put < want;) {
-      DWORD wrote = 0;
-      if (!WriteFile(ToHandle(stream), piece.get() + put, want - put, &wrote, nullptr)) {
-        return Failed();
-      }
-      if (wrote == 0) return Failed(ERROR_WRITE_FAULT);
-      put += wrote;
-    }
-    done += want;
-  }
-  return true;
+  return CopyByReads(file, 0, n, stream);
 }
 
 }  // namespace tarn::platform
