@@ -60,10 +60,14 @@ class PageTest(unittest.TestCase):
     def text(self, id_):
         return self.driver.find_element(By.ID, id_).text
 
+    def word(self):
+        return self.driver.find_element(By.ID, "verdict").get_attribute("data-status") or ""
+
     def check(self, path, key="", button=False, timeout=120):
-        """Picks the file (or presses #check) with the key in the field; the verdict word."""
-        # A stale word, which the new check must clear first.
-        self.driver.execute_script("document.getElementById('verdict').textContent = 'stale'")
+        """Picks the file (or presses #check) with the key in the field; the verdict's word."""
+        # A stale verdict, which the new check must clear first.
+        self.driver.execute_script("const v = document.getElementById('verdict');"
+                                   "v.textContent = 'stale'; v.dataset.status = 'stale';")
         field = self.driver.find_element(By.ID, "key")
         field.clear()
         if key:
@@ -75,7 +79,7 @@ class PageTest(unittest.TestCase):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if self.text("verdict") not in ("", "stale"):
-                return self.text("verdict")
+                return self.word()
             time.sleep(0.05)
         self.fail("the check never ended")
 
@@ -139,6 +143,61 @@ class PageTest(unittest.TestCase):
             self.check(os.path.join(self.work, "fw.cnt"), KEY)
             self.driver.save_screenshot(SCREENSHOT)
 
+    def test_2b_every_state_in_words(self):
+        image = os.urandom(5000)
+        source = self.file("state.bin", image)
+        container = os.path.join(self.work, "state.cnt")
+        subprocess.run([TARN, "/C", source, container, KEY], check=True, stdout=subprocess.DEVNULL)
+        good = open(container, "rb").read()
+        # A keyless check says what it checked and what not; a keyed one that the key opens it.
+        self.assertEqual(self.check(container), "ok")
+        self.assertIn("not checked", self.text("verdict") + " " + self.text("explanation"))
+        self.assertEqual(self.check(container, KEY, button=True), "ok")
+        self.assertIn("this key opens it", self.text("verdict"))
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "verdict")
+        # The same name picked again after the file changed on disk: checked again.
+        damaged = bytearray(good)
+        damaged[100] ^= 1
+        self.file("state.cnt", bytes(damaged))
+        self.assertEqual(self.check(container, KEY), "payload-damaged")
+        # A malformed key: marked, and the header still shown from the keyless part.
+        self.file("state.cnt", good)
+        self.assertEqual(self.check(container, "12345"), "ok")
+        key = self.driver.find_element(By.ID, "key")
+        self.assertEqual(key.get_attribute("aria-invalid"), "true")
+        self.assertTrue(self.text("key-error"))
+        self.assertEqual(self.text("image-size"), "5000")
+        self.assertTrue(self.text("words").startswith("0x00000000 0x72617571"))
+        # A file removed after it was picked cannot be read: said so.
+        self.check(container)
+        os.remove(container)
+        key.clear()
+        self.driver.find_element(By.ID, "check").click()
+        deadline = time.monotonic() + 30
+        while self.word() != "read-failed" and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.word(), "read-failed")
+        # Encoding a container is refused; a cancelled save dialog leaves the page as it was.
+        self.file("state.cnt", good)
+        self.check(container, KEY)
+        self.driver.find_element(By.ID, "encode").click()
+        time.sleep(0.5)
+        self.assertEqual(self.word(), "invalid-argument")
+        self.check(container, KEY)
+        before = self.text("verdict")
+        self.driver.execute_script(
+            "window.showSaveFilePicker = () => Promise.reject(new DOMException('no', 'AbortError'));")
+        self.driver.find_element(By.ID, "save").click()
+        time.sleep(0.5)
+        self.assertEqual((self.text("verdict"), self.word()), (before, "ok"))
+        # Check with no file asks for one.
+        self.driver.get("file://" + os.path.abspath(PAGE))
+        self.driver.find_element(By.ID, "check").click()
+        deadline = time.monotonic() + 30
+        while not self.text("verdict") and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertIn("Pick a container file first", self.text("verdict"))
+
     def test_3_a_gigabyte_with_bounded_memory(self):
         # A container of 1 GiB of zero bytes (sparse on disk), its payload CRC made to match.
         size = 1 << 30
@@ -164,7 +223,7 @@ class PageTest(unittest.TestCase):
         while not self.text("verdict") and time.monotonic() < deadline:
             peak = max(peak, self.driver.execute_script(memory))
             time.sleep(0.2)
-        self.assertEqual(self.text("verdict"), "ok")
+        self.assertEqual(self.word(), "ok")
         self.assertEqual(self.text("image-size"), str(size))
         print(f"1 GiB check: JavaScript heap {before / 2**20:.1f} MiB before, "
               f"{peak / 2**20:.1f} MiB at most", file=sys.stderr)
