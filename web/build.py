@@ -5,6 +5,7 @@ HTML, CSS and JavaScript with the module inlined, under a Content-Security-Polic
 no connection at all. Usage: build.py OUTPUT_DIR (scripts/build-web runs it)."""
 import base64
 import hashlib
+import json
 import os
 import subprocess
 import sys
@@ -38,7 +39,7 @@ subprocess.run([
     "-sEXPORTED_FUNCTIONS=" + ",".join("_" + f for f in exported),
     "-sEXPORTED_RUNTIME_METHODS=UTF8ToString",
     "-sMODULARIZE=1", "-sEXPORT_NAME=createTarnModule",
-    "-sENVIRONMENT=web", "-sFILESYSTEM=0", "-sDYNAMIC_EXECUTION=0",
+    "-sENVIRONMENT=worker", "-sFILESYSTEM=0", "-sDYNAMIC_EXECUTION=0",
     "-sINITIAL_MEMORY=16777216", "-sALLOW_MEMORY_GROWTH=0",
     "-o", module,
 ], check=True, env=dict(os.environ, NODE_PATH=os.pathsep.join(
@@ -60,12 +61,15 @@ def digest(text):
 # even from a data: address.
 wasm = module[:-3] + ".wasm"
 code = base64.b64encode(open(wasm, "rb").read()).decode()
-script = (open(module).read() + f'\nconst TARN_WASM = "{code}";\n' + read("app.js"))
+# The engine runs in a Web Worker made from a text the page holds: the module, its code and
+# engine.js; the page's own script is app.js.
+engine = open(module).read() + f'\nconst TARN_WASM = "{code}";\n' + read("engine.js")
+script = "const TARN_ENGINE = " + json.dumps(engine) + ";\n" + read("app.js")
 style = read("style.css")
 # Nothing may be fetched or sent: no connections, no forms, no frames, no other scripts.
 policy = ("default-src 'none'; script-src " + digest(script) + " 'wasm-unsafe-eval'; "
           "style-src " + digest(style) + "; img-src 'none'; connect-src 'none'; "
-          "form-action 'none'; base-uri 'none'; frame-src 'none'; worker-src 'none'")
+          "form-action 'none'; base-uri 'none'; frame-src 'none'; worker-src blob:")
 page = read("index.html")
 page = page.replace("<!-- POLICY -->", f'<meta http-equiv="Content-Security-Policy" content="{policy}">')
 page = page.replace("/* STYLE */", style).replace("/* SCRIPT */", script)

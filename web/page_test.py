@@ -230,6 +230,57 @@ class PageTest(unittest.TestCase):
         self.assertLess(peak - before, 64 << 20)
         os.remove(path)
 
+    def test_3b_never_frozen_and_cancelled_at_once(self):
+        # A keyed check of 512 MiB: frames keep coming, the progress moves, and its time is set
+        # beside tarntool verify's of the same file.
+        image = os.path.join(self.work, "half.bin")
+        with open(image, "wb") as f:
+            f.truncate(512 << 20)
+        container = os.path.join(self.work, "half.cnt")
+        subprocess.run([TARN, "/C", image, container, KEY], check=True, stdout=subprocess.DEVNULL)
+        os.remove(image)
+        key_file = self.file("half.key", KEY.encode() + b"\n")
+        os.chmod(key_file, 0o600)
+        tool = os.path.join(os.path.dirname(TARN), "tarntool")
+        start = time.monotonic()
+        subprocess.run([tool, "verify", "--key-file", key_file, container], check=True,
+                       stdout=subprocess.DEVNULL)
+        tool_seconds = time.monotonic() - start
+        watch = """
+            window.frames_ = []; window.values_ = new Set();
+            const tick = (t) => { window.frames_.push(t);
+              window.values_.add(document.getElementById('progress').value);
+              if (!window.stop_) requestAnimationFrame(tick); };
+            requestAnimationFrame(tick);"""
+        self.driver.execute_script("window.stop_ = false;" + watch)
+        start = time.monotonic()
+        self.assertEqual(self.check(container, KEY, timeout=600), "ok")
+        page_seconds = time.monotonic() - start
+        frames = self.driver.execute_script("window.stop_ = true; return window.frames_;")
+        values = self.driver.execute_script("return window.values_.size;")
+        gaps = [b - a for a, b in zip(frames, frames[1:])]
+        print(f"512 MiB keyed check: page {page_seconds:.1f} s, tarntool verify "
+              f"{tool_seconds:.2f} s, ratio {page_seconds / tool_seconds:.1f}; longest gap "
+              f"between frames {max(gaps):.0f} ms, {values} progress values", file=sys.stderr)
+        self.assertLess(max(gaps), 200)
+        self.assertGreaterEqual(values, 5)
+        # Cancelled while it runs: ended at once, with no verdict on the file claimed.
+        self.driver.execute_script("document.getElementById('verdict').textContent = '';")
+        self.driver.find_element(By.ID, "file").send_keys(container)
+        time.sleep(1)
+        self.assertTrue(self.driver.find_element(By.ID, "cancel").is_enabled())
+        took = self.driver.execute_script("""
+            const t0 = performance.now();
+            document.getElementById('cancel').click();
+            return new Promise((done) => { const wait = () => {
+              if (document.getElementById('verdict').dataset.status) done(performance.now() - t0);
+              else setTimeout(wait, 1); }; wait(); });""")
+        self.assertLess(took, 200)
+        self.assertEqual(self.word(), "cancelled")
+        self.assertEqual(self.text("image-ok"), "")
+        self.assertFalse(self.driver.find_element(By.ID, "cancel").is_enabled())
+        os.remove(container)
+
     def test_4_no_network_request(self):
         seen = []
         for entry in self.driver.get_log("performance"):

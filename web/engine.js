@@ -1,0 +1,171 @@
+// The inspector's engine, in a Web Worker: the core (compiled to WebAssembly above) driven over
+// slices of the picked file, so that a container of any size is checked with a few MiB of
+// memory and the page's own thread stays free to draw. One worker a run: cancelling a run ends
+// its worker. Messages in: {op: "check" | "save" | "encode", file, key}, and {op: "ack"} for
+// each piece of output the page has written; out: {words}, {progress: bytes}, {badKey}, {piece},
+// {done: {status, info, header}}.
+"use strict";
+const SLICE = 1 << 20; // bytes read from the file at a time
+const OK = 0;
+const BAD_KEY = 7;
+const READ_FAILED = 10;
+let tarn = null;
+let mem = {};
+
+const ready = createTarnModule({
+  wasmBinary: Uint8Array.from(atob(TARN_WASM), (c) => c.charCodeAt(0)),
+}).then((m) => {
+  tarn = m;
+  const alloc = (n) => m._malloc(n);
+  const state = Math.max(m._tarn_page_decoder_size(), m._tarn_page_encoder_size());
+  mem = { state: alloc(state), key: alloc(m._tarn_page_key_size()), hex: alloc(64),
+          info: alloc(m._tarn_page_info_size()), written: alloc(4), header: alloc(52),
+          input: alloc(SLICE), output: alloc(SLICE + 8) };
+  // The library's words for its statuses, by number, for the page to show.
+  const words = [];
+  for (let s = 0; s < 32; ++s) words.push(m.UTF8ToString(m._tarn_status_name(s)));
+  postMessage({ words });
+});
+
+const heap = () => tarn.HEAPU8;
+const u32 = (ptr) => new DataView(heap().buffer).getUint32(ptr, true);
+const wipe = (ptr, n) => heap().fill(0, ptr, ptr + n);
+
+// tarn_info through the module's accessors: no offsets of its own.
+function readInfo() {
+  const p = mem.info, t = tarn;
+  const words = [];
+  for (let i = 0; i < 13; ++i) words.push(t._tarn_page_info_word(p, i) >>> 0);
+  return { words, imageSize: t._tarn_page_info_image_size(p),
+           imageCrc: t._tarn_page_info_image_crc(p) >>> 0,
+           payloadCrc: t._tarn_page_info_payload_crc(p) >>> 0,
+           payloadChecked: t._tarn_page_info_payload_checked(p) !== 0,
+           payloadOk: t._tarn_page_info_payload_ok(p) !== 0,
+           imageChecked: t._tarn_page_info_image_checked(p) !== 0,
+           imageOk: t._tarn_page_info_image_ok(p) !== 0 };
+}
+
+// The key's text into the module's key object: null for none, BAD_KEY for one that is not.
+function loadKey(text) {
+  if (text === "") return null;
+  const bytes = new TextEncoder().encode(text);
+  if (bytes.length > 64) return BAD_KEY;
+  heap().set(bytes, mem.hex);
+  const status = tarn._tarn_key_from_text(mem.hex, bytes.length, mem.key);
+  wipe(mem.hex, 64);
+  return status === OK ? mem.key : BAD_KEY;
+}
+
+// The file's bytes in order, through one buffer read into again where the browser can.
+async function* pieces(file) {
+  let reader = null;
+  try {
+    reader = file.stream().getReader({ mode: "byob" });
+  } catch (e) {
+    reader = null;
+  }
+  if (reader) {
+    let buffer = new ArrayBuffer(SLICE);
+    try {
+      for (;;) {
+        const { value, done } = await reader.read(new Uint8Array(buffer, 0, SLICE));
+        if (done) return;
+        yield value;
+        buffer = value.buffer;
+      }
+    } finally {
+      reader.cancel().catch(() => {});
+    }
+  }
+  for (let at = 0; at < file.size; at += SLICE) {
+    yield new Uint8Array(await file.slice(at, at + SLICE).arrayBuffer());
+  }
+}
+
+// A piece of output to the page, which writes it and says so before the next one is made.
+let acknowledged = null;
+function give(bytes) {
+  const wait = new Promise((resolve) => { acknowledged = resolve; });
+  postMessage({ piece: bytes.buffer }, [bytes.buffer]);
+  return wait;
+}
+
+// Progress, a few times a second: bytes done.
+let reported = 0;
+function progress(at) {
+  const now = performance.now();
+  if (now - reported < 50) return;
+  reported = now;
+  postMessage({ progress: at });
+}
+
+async function decode(file, text, output) {
+  let key = loadKey(text);
+  if (key === BAD_KEY) {
+    postMessage({ badKey: true });
+    key = null; // the keyless part of the check goes on
+  }
+  tarn._tarn_decoder_init(mem.state, key === null ? 0 : key);
+  let at = 0;
+  try {
+    for await (const piece of pieces(file)) {
+      heap().set(piece, mem.input);
+      const status = tarn._tarn_decoder_update(mem.state, mem.input, piece.length,
+                                               key === null ? 0 : mem.output, mem.written);
+      if (status !== OK) break; // finish repeats it
+      if (output) await give(heap().slice(mem.output, mem.output + u32(mem.written)));
+      at += piece.length;
+      progress(at);
+    }
+  } catch (e) {
+    tarn._tarn_decoder_finish(mem.state, mem.info); // wipes the key
+    wipe(mem.output, SLICE + 8);
+    return { status: READ_FAILED, info: null, keyed: key !== null };
+  }
+  const status = tarn._tarn_decoder_finish(mem.state, mem.info);
+  wipe(mem.output, SLICE + 8);
+  return { status, info: readInfo(), keyed: key !== null };
+}
+
+async function encode(file, text) {
+  const key = loadKey(text);
+  if (key === null || key === BAD_KEY) return { status: BAD_KEY };
+  tarn._tarn_encoder_init(mem.state, key);
+  let status = OK;
+  let at = 0;
+  try {
+    for await (const piece of pieces(file)) {
+      heap().set(piece, mem.input);
+      status = tarn._tarn_encoder_update(mem.state, mem.input, piece.length, mem.output, mem.written);
+      if (status !== OK) break;
+      await give(heap().slice(mem.output, mem.output + u32(mem.written)));
+      at += piece.length;
+      progress(at);
+    }
+  } catch (e) {
+    status = READ_FAILED;
+  }
+  if (status === OK) status = tarn._tarn_encoder_finish(mem.state, mem.output, mem.written, mem.header);
+  if (status !== OK) {
+    tarn._tarn_encoder_finish(mem.state, mem.output, mem.written, mem.header); // wipes the key
+    return { status };
+  }
+  await give(heap().slice(mem.output, mem.output + u32(mem.written)));
+  const header = heap().slice(mem.header, mem.header + 52);
+  wipe(mem.output, SLICE + 8);
+  return { status, header: header.buffer };
+}
+
+onmessage = async (e) => {
+  const msg = e.data;
+  if (msg.op === "ack") {
+    const go = acknowledged;
+    acknowledged = null;
+    if (go) go();
+    return;
+  }
+  await ready;
+  const done = msg.op === "encode" ? await encode(msg.file, msg.key)
+                                   : await decode(msg.file, msg.key, msg.op === "save");
+  postMessage({ done });
+};
