@@ -204,7 +204,6 @@ tarn_status tarn_verify_file(const char* input, const tarn_key* key, tarn_info* 
                              tarn_progress_fn progress, void* user) {
   platform::ClearCause();
   if (input == nullptr) return TARN_INVALID_ARGUMENT;
-  if (info != nullptr) *info = tarn_info{};
   return codec::RunDecode(codec::End{input}, nullptr, key, nullptr, info, progress, user);
 }
 

@@ -129,9 +129,7 @@ TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t 
  * the one before: the image's is what comes in without a decipher, what goes out the image's
  * without an encipher. */
 enum { TARNC_CRC_IN, TARNC_CRC_PLAIN, TARNC_CRC_OUT };
-#ifndef TARNC_CORE_ONLY
 TARNC_FN void tarnc_crcs_start(uint32_t crcs[3]);
-#endif
 TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, uint32_t crcs[3],
                          const uint8_t* in, uint8_t* out, size_t n);
 

@@ -22,7 +22,7 @@ static void DecoderStart(tarnc_state* s, uint32_t live, const tarn_key* key,
     s->has_key = 1;
   }
   if (new_key != NULL) memcpy(s->new_key, new_key->words, sizeof s->new_key);
-  s->crc[0] = s->crc[1] = s->crc[2] = TARNC_CRC_START;
+  tarnc_crcs_start(s->crc);
   s->live = live;
 }
 

@@ -33,7 +33,7 @@ tarn_status tarn_encoder_init(tarn_encoder* enc, const tarn_key* key) {
   memset(enc, 0, sizeof *enc);
   s = &enc->u_.state_;
   memcpy(s->key, key->words, sizeof s->key);
-  s->crc[0] = s->crc[1] = s->crc[2] = TARNC_CRC_START;
+  tarnc_crcs_start(s->crc);
   s->live = TARNC_ENCODER_LIVE;
   return TARN_OK;
 }

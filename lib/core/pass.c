@@ -26,11 +26,9 @@ TARNC_FN void tarnc_wipe(void* bytes, size_t n) {
   for (i = 0; i < n; ++i) p[i] = 0;
 }
 
-#ifndef TARNC_CORE_ONLY /* for the hosted file calls' chunks */
 TARNC_FN void tarnc_crcs_start(uint32_t crcs[3]) {
   crcs[0] = crcs[1] = crcs[2] = TARNC_CRC_START;
 }
-#endif
 
 TARNC_FN void tarnc_pass(const uint32_t* decipher, const uint32_t* encipher, uint32_t crcs[3],
                          const uint8_t* in, uint8_t* out, size_t n) {

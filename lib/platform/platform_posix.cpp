@@ -720,6 +720,11 @@ void Close(FileHandle file) {
 #if defined(__linux__)
 // What a pipe is asked to hold (the system may give less: its per-user limit).
 constexpr int kPipeBuffer = 1 << 20;
+
+// The most one splice or sendfile is asked to move.
+std::size_t KernelChunk(std::uint64_t left) {
+  return left < (1u << 30) ? static_cast<std::size_t>(left) : std::size_t{1} << 30;
+}
 #endif
 
 // The name a temporary file takes for a moment where the system has no unnamed files.
@@ -752,27 +757,24 @@ FileHandle CreateTemporaryFile() {
   const char* dir = std::getenv("TMPDIR");
   const bool from_env = dir != nullptr && dir[0] != '\0';
   const std::string folder = from_env ? dir : "/tmp";
+  // No file: the cause names $TMPDIR when the folder came from there.
+  const auto none = [from_env](int error) {
+    if (from_env) SetCause({error, "the folder $TMPDIR names cannot take a file"});
+    if (!from_env) Failed(error);
+    return kNoFile;
+  };
   int fd = -1;
 #ifdef O_TMPFILE
   // O_EXCL: the file can never be given a name later.
   fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-    const int error = errno;
-    if (from_env) SetCause({error, "the folder $TMPDIR names cannot take a file"});
-    if (!from_env) Failed(error);
-    return kNoFile;
-  }
+  if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return none(errno);
 #endif
   if (fd < 0) {
     RemoveAbandonedTemporaries(folder);
     std::string name = folder + "/" + kTemporaryPrefix + "XXXXXX";
     fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) unlink(name.c_str());
-  }
-  if (fd < 0) {
-    if (from_env) SetCause({errno, "the folder $TMPDIR names cannot take a file"});
-    if (!from_env) Failed();
-    return kNoFile;
+    if (fd < 0) return none(errno);
+    unlink(name.c_str());
   }
   return fd;
 }
@@ -819,9 +821,8 @@ Status SpoolStream(FileHandle stream, FileHandle file, std::uint64_t limit, std:
     const std::uint64_t left = limit - *size;
     if (left == 0) return true;
     loff_t at = static_cast<loff_t>(*size);
-    const ssize_t moved =
-        splice(static_cast<int>(stream), nullptr, static_cast<int>(file), &at,
-               left < (1u << 30) ? static_cast<std::size_t>(left) : (1u << 30), SPLICE_F_MOVE);
+    const ssize_t moved = splice(static_cast<int>(stream), nullptr, static_cast<int>(file), &at,
+                                 KernelChunk(left), SPLICE_F_MOVE);
     if (moved > 0) {
       *size += static_cast<std::uint64_t>(moved);
       continue;
@@ -843,8 +844,8 @@ Status CopyToStream(FileHandle file, std::uint64_t n, FileHandle stream) {
   while (done < n) {
     off_t at = static_cast<off_t>(done);
     const std::uint64_t left = n - done;
-    const ssize_t sent = sendfile(static_cast<int>(stream), static_cast<int>(file), &at,
-                                  left < (1u << 30) ? static_cast<std::size_t>(left) : (1u << 30));
+    const ssize_t sent =
+        sendfile(static_cast<int>(stream), static_cast<int>(file), &at, KernelChunk(left));
     if (sent > 0) {
       done += static_cast<std::uint64_t>(sent);
       continue;

@@ -17,6 +17,11 @@
 namespace tarn::platform {
 namespace {
 
+// How much of `n` bytes one ReadFile or WriteFile is asked to move: at most `most`.
+DWORD ChunkOf(std::size_t n, DWORD most) {
+  return n > most ? most : static_cast<DWORD>(n);
+}
+
 HANDLE ToHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
 }
@@ -361,7 +366,7 @@ std::int64_t ReadAt(FileHandle file, void* buffer, std::size_t n, std::uint64_t 
     place.Offset = static_cast<DWORD>(at);
     place.OffsetHigh = static_cast<DWORD>(at >> 32);
     const std::size_t left = n - total;
-    const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    const DWORD chunk = ChunkOf(left, 0x40000000);
     DWORD done = 0;
     if (!ReadFile(ToHandle(file), bytes + total, chunk, &done, &place)) {
       if (GetLastError() == ERROR_HANDLE_EOF) break;
@@ -379,7 +384,7 @@ Status WriteAt(FileHandle file, const void* buffer, std::size_t n, std::uint64_t
     OVERLAPPED place = {};
     place.Offset = static_cast<DWORD>(offset);
     place.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    const DWORD chunk = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    const DWORD chunk = ChunkOf(n, 0x40000000);
     DWORD done = 0;
     if (!WriteFile(ToHandle(file), bytes, chunk, &done, &place)) return Failed();
     if (done == 0) return Failed(ERROR_DISK_FULL);
@@ -462,7 +467,7 @@ FileHandle CreateTemporaryFile() {
 
 std::int64_t ReadSome(FileHandle stream, void* buffer, std::size_t n) {
   DWORD got = 0;
-  const DWORD chunk = n > 0x10000000 ? 0x10000000 : static_cast<DWORD>(n);
+  const DWORD chunk = ChunkOf(n, 0x10000000);
   if (!ReadFile(ToHandle(stream), buffer, chunk, &got, nullptr)) {
     if (GetLastError() == ERROR_BROKEN_PIPE) return 0;  // a pipe's writer closed: its end
     return Failed(), -1;
@@ -487,7 +492,7 @@ Status WriteAll(FileHandle stream, const void* bytes, std::size_t n) {
   const auto* at = static_cast<const unsigned char*>(bytes);
   while (n > 0) {
     DWORD wrote = 0;
-    const DWORD chunk = n > 0x10000000 ? 0x10000000 : static_cast<DWORD>(n);
+    const DWORD chunk = ChunkOf(n, 0x10000000);
     if (!WriteFile(ToHandle(stream), at, chunk, &wrote, nullptr)) return Failed();
     if (wrote == 0) return Failed(ERROR_WRITE_FAULT);
     at += wrote;

@@ -13,17 +13,25 @@ namespace tarn::platform {
 
 inline constexpr std::size_t kStreamPiece = std::size_t{256} << 10;
 
+// A piece's buffer, or null with the cause said.
+inline std::unique_ptr<unsigned char[]> NewPiece() {
+  std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kStreamPiece]);
+  if (!piece) SetCause({0, "no memory for a piece of the stream"});
+  return piece;
+}
+
+// How much of `left` bytes one piece takes.
+inline std::size_t PieceOf(std::uint64_t left) {
+  return static_cast<std::size_t>(left < kStreamPiece ? left : kStreamPiece);
+}
+
 // SpoolStream by reads and writes, from offset *size (already spooled) on.
 inline Status SpoolByReads(FileHandle stream, FileHandle file, std::uint64_t limit,
                            std::uint64_t* size) {
-  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kStreamPiece]);
-  if (!piece) {
-    SetCause({0, "no memory for a piece of the stream"});
-    return false;
-  }
+  const std::unique_ptr<unsigned char[]> piece = NewPiece();
+  if (!piece) return false;
   while (*size < limit) {
-    const std::uint64_t left = limit - *size;
-    const auto want = static_cast<std::size_t>(left < kStreamPiece ? left : kStreamPiece);
+    const std::size_t want = PieceOf(limit - *size);
     const std::int64_t got = ReadSome(stream, piece.get(), want);
     if (got < 0) return false;
     if (got == 0) return true;
@@ -35,14 +43,10 @@ inline Status SpoolByReads(FileHandle stream, FileHandle file, std::uint64_t lim
 
 // The n bytes of `file` from `from` on, to `stream` by reads and writes.
 inline Status CopyByReads(FileHandle file, std::uint64_t from, std::uint64_t n, FileHandle stream) {
-  const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[kStreamPiece]);
-  if (!piece) {
-    SetCause({0, "no memory for a piece of the stream"});
-    return false;
-  }
+  const std::unique_ptr<unsigned char[]> piece = NewPiece();
+  if (!piece) return false;
   for (std::uint64_t done = 0; done < n;) {
-    const std::uint64_t left = n - done;
-    const auto want = static_cast<std::size_t>(left < kStreamPiece ? left : kStreamPiece);
+    const std::size_t want = PieceOf(n - done);
     if (ReadAt(file, piece.get(), want, from + done) != static_cast<std::int64_t>(want)) {
       return false;
     }
