@@ -320,6 +320,141 @@ TARN_API tarn_status tarn_rekeyer_update(tarn_rekeyer* rk, const void* in, size_
 TARN_API tarn_status tarn_rekeyer_finish(tarn_rekeyer* rk, uint8_t header[TARN_HEADER_SIZE],
                                          tarn_info* info);
 
+/* --- Signatures ---------------------------------------------------------------------------
+ * Who made a container, and for which version and device: a detached signature beside it, in
+ * minisign's format, made with an Ed25519 key: over the BLAKE2b-512 hash of the container
+ * ("ED", what tarntool makes) or over the container itself (the legacy "Ed"), with a trusted
+ * comment that a second signature covers. The comment's signed fields are its tokens,
+ * separated by spaces or tabs, that begin `version=` (a decimal number below 2^64) or
+ * `device=` (1 to TARN_DEVICE_NAME_MAX letters, digits, '.', '_', '-'), each at most once;
+ * other tokens are the signer's own (minisign's default "file:version=9" is no version).
+ * Checking needs public data alone and is in the core a device compiles; making signatures
+ * needs the secret key and is in the hosted library alone. A signature proves who signed the
+ * bytes; it keeps nothing secret (the cipher's key does), and a stolen signing key signs
+ * anything. */
+
+typedef struct tarn_public_key {
+  uint8_t id[8];   /* the key id as stored: 16 hexadecimal digits of its little-endian value */
+  uint8_t key[32]; /* the Ed25519 public key */
+} tarn_public_key;
+
+/* A public key file's text (an "untrusted comment: " line, then the base64 line) or the base64
+ * line alone, with or without line endings: TARN_INVALID_ARGUMENT for anything else. */
+TARN_API tarn_status tarn_public_key_from_text(tarn_public_key* key, const char* text,
+                                               size_t length);
+
+#define TARN_DEVICE_NAME_MAX 63
+/* What a signature says, and why it was refused. */
+typedef struct tarn_signature_info {
+  uint8_t key_id[8];  /* of the key that made it */
+  int prehashed;      /* 1: "ED", over the container's BLAKE2b-512 hash; 0: legacy "Ed" */
+  int has_version;    /* the trusted comment holds version= */
+  uint64_t version;
+  char device[TARN_DEVICE_NAME_MAX + 1]; /* its device=, "" when none */
+  const char* reason; /* a few words on a refusal ("signed by another key", "the bytes are not
+                         those signed", ...); "" otherwise */
+} tarn_signature_info;
+
+/* What a signature must also say to be accepted: a version of at least `min_version` (when not
+ * 0: a signature without a version is refused as older, TARN_OLDER_VERSION) and the device
+ * `device` (when not NULL: one for another device or none is TARN_OTHER_DEVICE). */
+typedef struct tarn_signature_policy {
+  uint64_t min_version;
+  const char* device;
+} tarn_signature_policy;
+
+/* The checker's insides, the library's alone (their layout may change, the size does not). */
+typedef struct tarn_hash_state_ {
+  uint64_t h[8];
+  uint64_t count;
+  uint32_t fill, reserved_;
+  uint8_t buf[128];
+} tarn_hash_state_;
+typedef struct tarn_verifier_state_ {
+  tarn_hash_state_ hash;
+  uint8_t signature[64];
+  uint8_t public_key[32];
+  tarn_signature_info info;
+  uint32_t live, failed;
+} tarn_verifier_state_;
+
+#define TARN_VERIFIER_WORDS 56
+/* Caller-owned state of fixed size, like the stream objects: a signature checked as the
+ * container's bytes arrive, in the same pass that decodes them. */
+typedef struct tarn_verifier {
+  union {
+    uint64_t opaque[TARN_VERIFIER_WORDS];
+    tarn_verifier_state_ state_;
+  } u_;
+} tarn_verifier;
+
+/* Reads the signature file's text (4 lines: "untrusted comment: ...", the signature, "trusted
+ * comment: ...", the comment's signature; CRLF line ends too), and checks before any container
+ * byte what needs none: that `key` made it, that the trusted comment is the one signed, its
+ * fields, then `policy` (may be NULL). TARN_BAD_SIGNATURE (a text that is no signature file
+ * too), TARN_OLDER_VERSION or TARN_OTHER_DEVICE, with `info` (may be NULL) saying why; the
+ * object then keeps that status. */
+TARN_API tarn_status tarn_verifier_init(tarn_verifier* v, const tarn_public_key* key,
+                                        const char* signature, size_t length,
+                                        const tarn_signature_policy* policy,
+                                        tarn_signature_info* info);
+/* The next `size` bytes of the container. */
+TARN_API tarn_status tarn_verifier_update(tarn_verifier* v, const void* data, size_t size);
+/* TARN_OK when the signature holds for all the bytes given, else TARN_BAD_SIGNATURE; fills
+ * `info` (may be NULL). The object must be initialised again after. */
+TARN_API tarn_status tarn_verifier_finish(tarn_verifier* v, tarn_signature_info* info);
+/* The checker's state for flash after a page, as tarn_decoder_save: public data only, with a
+ * version and a check word; resume needs the same public key again (TARN_INVALID_ARGUMENT for
+ * a torn, foreign or damaged blob, or another key). */
+#define TARN_VERIFIER_RESUME_SIZE 360
+TARN_API tarn_status tarn_verifier_save(const tarn_verifier* v,
+                                        uint8_t blob[TARN_VERIFIER_RESUME_SIZE]);
+TARN_API tarn_status tarn_verifier_resume(tarn_verifier* v, const tarn_public_key* key,
+                                          const uint8_t blob[TARN_VERIFIER_RESUME_SIZE]);
+
+/* --- Making and checking signatures of files (hosted builds) ---------------------------- */
+/* hosted-only: begin */
+
+/* The largest texts of a public key file, a secret key file and a signature file this library
+ * writes or reads. */
+#define TARN_PUBLIC_KEY_TEXT_MAX 160
+#define TARN_SECRET_KEY_TEXT_MAX 320
+#define TARN_SIGNATURE_TEXT_MAX 2048
+/* The most a password-protected secret key may ask of its key derivation (scrypt): more is
+ * refused (TARN_BAD_KEY) before any memory is taken. These are also what a new key asks. */
+#define TARN_KDF_OPS_MAX 33554432u
+#define TARN_KDF_MEMORY_MAX 1073741824u
+
+/* Whether this build can make signatures and keys (built with libsodium): 1 or 0. Without,
+ * tarn_sign_keygen and tarn_sign_file give TARN_INTERNAL_ERROR with that cause; checking works
+ * in every build. */
+TARN_API int tarn_can_sign(void);
+
+/* A new signing key pair as the texts of its two files (NUL-terminated), in minisign's format.
+ * With a password (NULL: none, `password_length` bytes otherwise) the secret key is encrypted
+ * under it. */
+TARN_API tarn_status tarn_sign_keygen(const char* password, size_t password_length,
+                                      char public_text[TARN_PUBLIC_KEY_TEXT_MAX],
+                                      char secret_text[TARN_SECRET_KEY_TEXT_MAX]);
+
+/* The signature file's text (NUL-terminated) for the file at `input`, prehashed ("ED"), with
+ * `trusted_comment` (one line, at most 1024 bytes) signed too. TARN_BAD_KEY for a secret key
+ * text that is not one, a wrong or missing password, or a key derivation above the limits
+ * (the cause says which); the file errors of tarn_verify_file. */
+TARN_API tarn_status tarn_sign_file(const char* input, const char* secret_text,
+                                    size_t secret_length, const char* password,
+                                    size_t password_length, const char* trusted_comment,
+                                    char signature_text[TARN_SIGNATURE_TEXT_MAX]);
+
+/* Checks the signature `signature` (the text of a signature file) of the file at `input` under
+ * `key`, with tarn_verifier's statuses and `info`, and the file errors of tarn_verify_file. */
+TARN_API tarn_status tarn_verify_signature_file(const char* input, const tarn_public_key* key,
+                                                const char* signature, size_t length,
+                                                const tarn_signature_policy* policy,
+                                                tarn_signature_info* info);
+
+/* hosted-only: end */
+
 #ifdef __cplusplus
 }
 #endif

@@ -164,6 +164,24 @@ TARNC_FN void tarnc_wipe_below(void);
 /* Overwrites n bytes in a way the compiler may not drop. */
 TARNC_FN void tarnc_wipe(void* bytes, size_t n);
 
+/* --- What a signature check needs: SHA-512 and BLAKE2b-512 a piece at a time (final wipes the
+ * state), and Ed25519 checked over a message given whole or a piece at a time (start, the
+ * message into the SHA-512 state, finish). 1 when the signature holds, else 0. */
+typedef tarn_hash_state_ tarnc_hash;
+TARNC_FN void tarnc_sha512_init(tarnc_hash* s);
+TARNC_FN void tarnc_sha512_update(tarnc_hash* s, const void* data, size_t n);
+TARNC_FN void tarnc_sha512_final(tarnc_hash* s, uint8_t out[64]);
+TARNC_FN void tarnc_blake2b_init(tarnc_hash* s);
+TARNC_FN void tarnc_blake2b_update(tarnc_hash* s, const void* data, size_t n);
+TARNC_FN void tarnc_blake2b_final(tarnc_hash* s, uint8_t out[64]);
+/* What is refused before any hashing: S not below the group order, R or A of small order, A
+ * not canonical. */
+TARNC_FN int tarnc_ed25519_acceptable(const uint8_t sig[64], const uint8_t pk[32]);
+TARNC_FN void tarnc_ed25519_start(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
+TARNC_FN int tarnc_ed25519_finish(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
+TARNC_FN int tarnc_ed25519_verify(const uint8_t sig[64], const void* message, size_t n,
+                                  const uint8_t pk[32]);
+
 /* --- The seam to the kernels: `blocks` blocks in place, and n bytes into a CRC register. */
 TARNC_FN void tarnc_encipher(const uint32_t key[4], uint8_t* data, size_t blocks);
 TARNC_FN void tarnc_decipher(const uint32_t key[4], uint8_t* data, size_t blocks);
