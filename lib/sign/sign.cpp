@@ -183,6 +183,14 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
   randombytes_buf(k.key_id, sizeof k.key_id);
   crypto_sign_keypair(pk, k.secret);
   Check(&k, k.check);
+  char id[17];
+  (void)std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(Load64(k.key_id)));
+  unsigned char pub[42];
+  std::memcpy(pub, "Ed", 2);
+  std::memcpy(pub + 2, k.key_id, 8);
+  std::memcpy(pub + 10, pk, 32);
+  const std::string pub_text =
+      std::string("untrusted comment: minisign public key ") + id + "\n" + Base64(pub, 42) + "\n";
   if (password != nullptr) {
     std::memcpy(k.kdf_alg, "Sc", 2);
     randombytes_buf(k.salt, sizeof k.salt);
@@ -193,14 +201,6 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
       return TARN_NO_MEMORY;
     }
   }
-  char id[17];
-  (void)std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(Load64(k.key_id)));
-  unsigned char pub[42];
-  std::memcpy(pub, "Ed", 2);
-  std::memcpy(pub + 2, k.key_id, 8);
-  std::memcpy(pub + 10, pk, 32);
-  const std::string pub_text =
-      std::string("untrusted comment: minisign public key ") + id + "\n" + Base64(pub, 42) + "\n";
   std::string sec_text = "untrusted comment: minisign encrypted secret key\n" +
                          Base64(&k, sizeof k) + "\n";
   sodium_memzero(&k, sizeof k);

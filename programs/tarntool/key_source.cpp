@@ -15,29 +15,28 @@ constexpr std::size_t kMaxKeyText = TARN_MAX_KEY_TEXT;
 
 }  // namespace
 
-bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::string* warning) {
-  // Every byte of the key's text goes straight into memory of its own, wiped when it goes.
-  tarn::platform::Secret text(kMaxKeyText);
-  std::string name;
+bool LoadText(const KeySource& source, const std::string& what, tarn::platform::Secret* text,
+              std::string* source_name, std::string* error, std::string* warning) {
+  std::string& name = *source_name;
   if (!source.file.empty()) {
     name = source.file;
-    const tarn::process::SmallFile read = tarn::process::ReadSmallFile(name, &text);
+    const tarn::process::SmallFile read = tarn::process::ReadSmallFile(name, text);
     if (read.fifo) {
       *error = name +
-               ": a FIFO, which would wait for a writer: give the key in a file, or "
-               "through --key-fd";
+               ": a FIFO, which would wait for a writer: give the " + what + " in a file, or "
+               "through --" + what + "-fd";
       return false;
     }
     if (read.too_large) {
-      *error = name + ": not a key (more than 4 KiB)";
+      *error = name + ": not a " + what + " (more than 4 KiB)";
       return false;
     }
     if (!read.ok) {
-      *error = name + ": cannot read the key file: " + tarn::platform::ErrorText(read.error);
+      *error = name + ": cannot read the " + what + " file: " + tarn::platform::ErrorText(read.error);
       return false;
     }
     if (read.others_may_read) {
-      *warning = name + ": warning: the key file may be read by other users; chmod 600 it";
+      *warning = name + ": warning: the " + what + " file may be read by other users; chmod 600 it";
     }
   } else if (!source.env.empty()) {
     name = "$" + source.env;
@@ -47,27 +46,35 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
       return false;
     }
     const std::size_t length = std::strlen(value);
-    const bool fits = text.Append(value, length);
+    const bool fits = text->Append(value, length);
     // The environment's own copy is readable in /proc/PID/environ for as long as the process
     // lives: it is overwritten once read (the variable is then empty).
     tarn::platform::WipeMemory(value, length);
     if (!fits) {
-      *error = name + ": not a key (more than 4 KiB)";
+      *error = name + ": not a " + what + " (more than 4 KiB)";
       return false;
     }
   } else {
     name = "descriptor " + std::to_string(source.fd);
     if (source.fd >= 0 && tarn::process::DescriptorIsTerminal(source.fd)) {
       *error = name +
-               ": a terminal, where the key would show as it is typed: give it through "
-               "a pipe or a file";
+               ": a terminal, where the " + what + " would show as it is typed: give it "
+               "through a pipe or a file";
       return false;
     }
-    if (source.fd < 0 || !tarn::process::ReadDescriptor(source.fd, &text)) {
-      *error = name + ": cannot read a key from it";
+    if (source.fd < 0 || !tarn::process::ReadDescriptor(source.fd, text)) {
+      *error = name + ": cannot read the " + what + " from it";
       return false;
     }
   }
+  return true;
+}
+
+bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::string* warning) {
+  // Every byte of the key's text goes straight into memory of its own, wiped when it goes.
+  tarn::platform::Secret text(kMaxKeyText);
+  std::string name;
+  if (!LoadText(source, "key", &text, &name, error, warning)) return false;
   if (tarn_key_from_text(text.text().data(), text.text().size(), key) != TARN_OK) {
     *error = name + ": not a key (32 hexadecimal digits expected)";
     return false;

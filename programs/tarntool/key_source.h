@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/secret.h"
 #include "tarn/tarn.h"
 
 namespace tarntool {
@@ -19,5 +20,10 @@ struct KeySource {
 // 4 KiB, a pipe up to its first line ending. False with *error naming the source and what is
 // wrong, never its content; *warning names a key file that other users may read.
 bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::string* warning);
+
+// The source's text whole (at most 4 KiB), into `text`: what LoadKey reads, for other secrets
+// too (`what` names it in messages: "password"). *source_name gets how messages name the source.
+bool LoadText(const KeySource& source, const std::string& what, tarn::platform::Secret* text,
+              std::string* source_name, std::string* error, std::string* warning);
 
 }  // namespace tarntool

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -21,6 +22,7 @@
 
 #include "common/process.h"
 #include "key_source.h"
+#include "signing.h"
 #include "platform/platform.h"
 #include "platform/secret.h"
 #include "streams.h"
@@ -37,6 +39,8 @@ constexpr int kExitTrouble = 2;
 
 struct Options {
   KeySource key, new_key;
+  SigningOptions signing;
+  bool signing_keys = false;
   std::string output;
   std::vector<std::string> files;
   bool json = false;
@@ -184,7 +188,14 @@ struct Checked {
   tarn_status status = TARN_OK;
   tarn_info info{};
   tarn_cause cause{};
+  std::optional<SignatureCheck> signature;  // when a public key was given
 };
+
+// The container's verdict, then the signature's: a file passes only when both do.
+tarn_status Overall(const Checked& c) {
+  if (c.status != TARN_OK || !c.signature) return c.status;
+  return c.signature->status;
+}
 
 // A field of the header as JSON, or null when the file does not hold it: a file that is not a
 // container has none, and one cut short lacks the words past its end.
@@ -211,6 +222,20 @@ nlohmann::json ToJson(const std::string& file, const Checked& c) {
     if (!Field(c, w, 0).is_null()) words.push_back(c.info.words[w]);
   }
   j["words"] = words;
+  if (c.signature) {
+    const SignatureCheck& sig = *c.signature;
+    nlohmann::json js;
+    js["verdict"] = tarn_status_is_verdict(sig.status) ? tarn_status_name(sig.status) : "unreadable";
+    const bool said = sig.status == TARN_OK || sig.status == TARN_OLDER_VERSION ||
+                      sig.status == TARN_OTHER_DEVICE;
+    js["key_id"] = said ? nlohmann::json(KeyIdText(sig.info.key_id)) : nullptr;
+    js["version"] = said && sig.info.has_version ? nlohmann::json(sig.info.version) : nullptr;
+    js["device"] = said && sig.info.device[0] != '\0' ? nlohmann::json(sig.info.device) : nullptr;
+    js["reason"] = sig.info.reason != nullptr && sig.info.reason[0] != '\0'
+                       ? nlohmann::json(sig.info.reason)
+                       : nullptr;
+    j["signature"] = js;
+  }
   return j;
 }
 
@@ -221,7 +246,7 @@ std::string Describe(const Checked& c, bool with_key) {
              : std::string("unreadable (") + tarn_status_string(c.status) + ")";
 }
 
-int CheckFiles(const Options& options, const tarn_key* key) {
+int CheckFiles(const Options& options, const tarn_key* key, const tarn_public_key* signer) {
   std::vector<Checked> results(options.files.size());
   const unsigned jobs = std::max(
       1u, std::min<unsigned>(options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency(),
@@ -239,6 +264,9 @@ int CheckFiles(const Options& options, const tarn_key* key) {
             tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
       }
       tarn_last_cause(&results[i].cause);
+      if (signer != nullptr && tarn_status_is_verdict(results[i].status)) {
+        results[i].signature = CheckSignature(options.signing, *signer, options.files[i]);
+      }
     }
   };
   std::vector<std::thread> threads;
@@ -256,7 +284,7 @@ int CheckFiles(const Options& options, const tarn_key* key) {
   nlohmann::json all = nlohmann::json::array();
   for (std::size_t i = 0; i < results.size(); ++i) {
     const Checked& c = results[i];
-    status = std::max(status, ExitFor(c.status));
+    status = std::max(status, ExitFor(Overall(c)));
     if (options.json) {
       all.push_back(ToJson(options.files[i], c));
       continue;
@@ -265,13 +293,19 @@ int CheckFiles(const Options& options, const tarn_key* key) {
       Message(options.files[i], tarn_status_string(c.status) + CauseText(c.cause));
       continue;
     }
-    // Quiet: nothing for a file that is fine, still a line for one that is not.
-    if (options.quiet && c.status == TARN_OK) continue;
-    if (options.quiet) {
-      Out(Shown(options.files[i]) + ": " + Describe(c, key != nullptr) + "\n");
+    if (c.signature && !c.signature->trouble.empty()) {
+      Message(options.files[i], c.signature->trouble);
       continue;
     }
-    std::string text = Shown(options.files[i]) + ": " + Describe(c, key != nullptr) + "\n";
+    std::string verdict = Describe(c, key != nullptr);
+    if (c.signature) verdict += "; " + SignatureWords(options.signing, *c.signature);
+    // Quiet: nothing for a file that is fine, still a line for one that is not.
+    if (options.quiet && Overall(c) == TARN_OK) continue;
+    if (options.quiet) {
+      Out(Shown(options.files[i]) + ": " + verdict + "\n");
+      continue;
+    }
+    std::string text = Shown(options.files[i]) + ": " + verdict + "\n";
     if (key == nullptr && c.status != TARN_NOT_A_CONTAINER) {
       char details[256];
       (void)std::snprintf(details, sizeof details,
@@ -410,7 +444,8 @@ int Keygen(const Options& options) {
 }
 
 // --key-file, --key-env, --key-fd (or with `prefix` "new-", the new key's): exactly one.
-void AddKeySource(CLI::App* command, KeySource* source, const std::string& prefix = "") {
+void AddKeySource(CLI::App* command, KeySource* source, const std::string& prefix = "",
+                  bool optional = false) {
   const std::string whose = prefix.empty() ? "the key" : "the new key";
   auto* group = command->add_option_group(prefix.empty() ? "key source" : "new key source",
                                           "exactly one; never the key itself");
@@ -424,7 +459,25 @@ void AddKeySource(CLI::App* command, KeySource* source, const std::string& prefi
       ->add_option("--" + prefix + "key-fd", source->fd,
                    "read " + whose + " from this open descriptor")
       ->type_name("N");
-  group->require_option(1);
+  group->require_option(optional ? 0 : 1, 1);
+}
+
+// --password-file, --password-env, --password-fd: at most one.
+void AddPasswordSource(CLI::App* command, SigningOptions* signing) {
+  auto* group = command->add_option_group("password source", "at most one");
+  for (auto [name, what] : {std::pair{"file", "PATH"}, {"env", "NAME"}, {"fd", "N"}}) {
+    CLI::Option* option =
+        std::string(name) == "fd"
+            ? group->add_option("--password-fd", signing->password.fd,
+                                "read the secret key's password from this open descriptor")
+            : group->add_option(std::string("--password-") + name,
+                                std::string(name) == "file" ? signing->password.file
+                                                            : signing->password.env,
+                                std::string("read the secret key's password from this ") +
+                                    (std::string(name) == "file" ? "file" : "environment variable"));
+    option->type_name(what)->each([signing](const std::string&) { signing->has_password = true; });
+  }
+  group->require_option(0, 1);
 }
 
 // What a usage error says, in the tool's words, for the line after "tarntool: ".
@@ -440,7 +493,7 @@ std::string UsageText(const CLI::ParseError& e) {
     }
   }
   if (what == "A subcommand is required") {
-    return "a command is required (info, verify, encode, decode, rekey, keygen)";
+    return "a command is required (info, verify, encode, decode, rekey, keygen, sign)";
   }
   // "The ..." becomes "the ...", but a name such as FILE keeps its case.
   if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) &&
@@ -466,8 +519,22 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(1u, 1024u));
   info->add_option("FILE", options.files, "containers (- for the standard input)")->required();
 
-  auto* verify = app.add_subcommand("verify", "check each container fully; writes nothing");
-  AddKeySource(verify, &options.key);
+  auto* verify = app.add_subcommand(
+      "verify",
+      "check each container fully, and with --public-key its signature too; writes nothing");
+  AddKeySource(verify, &options.key, "", true);
+  verify->add_option("--public-key", options.signing.public_key,
+                     "check each file's signature (FILE.minisig) under this public key file")
+      ->type_name("PUB");
+  verify->add_option("--signature", options.signing.signature,
+                     "the signature file, for one FILE (default FILE.minisig)")
+      ->type_name("SIG");
+  verify->add_option("--min-version", options.signing.min_version,
+                     "refuse a signature of a lower version= (or none)")
+      ->type_name("N");
+  verify->add_option("--device", options.signing.device,
+                     "refuse a signature for another device= (or none)")
+      ->type_name("NAME");
   verify->add_flag("--json", options.json, "print one JSON array");
   verify->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
   verify->add_option("-j,--jobs", options.jobs, "files checked at once (default: processors)")
@@ -496,9 +563,35 @@ int Run(int argc, char** argv) {
     transforms.push_back(command);
   }
 
-  auto* keygen = app.add_subcommand("keygen", "write a new random key to a new file (0600)");
-  keygen->add_option("-o,--output", options.output, "the key file to create")->required();
+  auto* keygen = app.add_subcommand(
+      "keygen", "write a new random key to a new file (0600), or with --signing a signing key pair");
+  keygen->add_option("-o,--output", options.output, "the key file to create");
+  keygen->add_flag("--signing", options.signing_keys,
+                   "make a signing key pair (minisign's format) instead");
+  keygen->add_option("--public-key", options.signing.public_key, "--signing: the public key file")
+      ->type_name("PUB");
+  keygen->add_option("--secret-key", options.signing.secret_key,
+                     "--signing: the secret key file (0600; encrypted under the password)")
+      ->type_name("SEC");
+  AddPasswordSource(keygen, &options.signing);
   keygen->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
+
+  auto* sign = app.add_subcommand("sign", "sign each file: FILE.minisig, in minisign's format");
+  sign->add_option("--secret-key", options.signing.secret_key, "the secret key file")
+      ->type_name("SEC")
+      ->required();
+  AddPasswordSource(sign, &options.signing);
+  sign->add_option("--version", options.signing.version, "sign as this version (version=N)")
+      ->type_name("N");
+  sign->add_option("--device", options.signing.device, "sign for this device (device=NAME)")
+      ->type_name("NAME");
+  sign->add_option("--comment", options.signing.comment, "more text for the trusted comment")
+      ->type_name("TEXT");
+  sign->add_option("--signature", options.signing.signature,
+                   "the signature file, for one FILE (default FILE.minisig)")
+      ->type_name("OUT");
+  sign->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
+  sign->add_option("FILE", options.files, "the files to sign")->required();
 
   app.allow_extras(false);
   // The first word names a command or asks for help or the version; anything else is named.
@@ -540,13 +633,61 @@ int Run(int argc, char** argv) {
   }
 
   if ((info->parsed() || verify->parsed()) && !StdioUsable(options)) return kExitTrouble;
-  if (info->parsed()) return CheckFiles(options, nullptr);
+  if (info->parsed()) return CheckFiles(options, nullptr, nullptr);
   if (verify->parsed()) {
+    const bool has_key = !options.key.file.empty() || !options.key.env.empty() ||
+                         options.key.fd >= 0;
+    const bool signed_ = !options.signing.public_key.empty();
+    if (!has_key && !signed_) {
+      tarn::process::WriteStderr(
+          "tarntool: verify needs a key (--key-file, --key-env, --key-fd), a public key "
+          "(--public-key), or both\nTry 'tarntool --help' for more information.\n");
+      return kExitTrouble;
+    }
+    if (!signed_ && (!options.signing.signature.empty() || options.signing.min_version != 0 ||
+                     !options.signing.device.empty())) {
+      tarn::process::WriteStderr("tarntool: --signature, --min-version and --device need "
+                                 "--public-key\n");
+      return kExitTrouble;
+    }
+    if (signed_ && !options.signing.signature.empty() && options.files.size() != 1) {
+      tarn::process::WriteStderr("tarntool: --signature names one signature file: give one "
+                                 "FILE with it\n");
+      return kExitTrouble;
+    }
+    if (signed_ && std::count_if(options.files.begin(), options.files.end(), IsStdio) > 0) {
+      Message("-", "a signature is checked on a named file: save the stream first");
+      return kExitTrouble;
+    }
+    tarn_public_key signer{};
+    if (signed_) {
+      std::string error;
+      if (!LoadPublicKey(options.signing.public_key, &signer, &error)) {
+        tarn::process::WriteStderr("tarntool: " + error + "\n");
+        return kExitTrouble;
+      }
+    }
     tarn::platform::Secret key = tarn::platform::Secret::Holding(tarn_key{});
-    if (!LoadKeyOrSay(options.key, &key.As<tarn_key>())) return kExitTrouble;
-    return CheckFiles(options, &key.As<tarn_key>());
+    if (has_key && !LoadKeyOrSay(options.key, &key.As<tarn_key>())) return kExitTrouble;
+    return CheckFiles(options, has_key ? &key.As<tarn_key>() : nullptr,
+                      signed_ ? &signer : nullptr);
   }
-  if (keygen->parsed()) return Keygen(options);
+  if (keygen->parsed()) {
+    if (options.signing_keys) {
+      if (!options.output.empty()) {
+        tarn::process::WriteStderr("tarntool: keygen --signing writes --public-key and "
+                                   "--secret-key, not --output\n");
+        return kExitTrouble;
+      }
+      return KeygenSigning(options.signing, options.quiet, Out);
+    }
+    if (options.output.empty()) {
+      tarn::process::WriteStderr("tarntool: keygen needs --output (or --signing)\n");
+      return kExitTrouble;
+    }
+    return Keygen(options);
+  }
+  if (sign->parsed()) return SignFiles(options.signing, options.files, options.quiet, Out);
   for (CLI::App* command : transforms) {
     if (command->parsed()) return Transform(command->get_name(), options);
   }

@@ -1,0 +1,269 @@
+#include "signing.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "common/process.h"
+#include "platform/platform.h"
+#include "platform/secret.h"
+
+namespace tarntool {
+namespace {
+
+void Say(const std::string& line) { tarn::process::WriteStderr("tarntool: " + line + "\n"); }
+
+std::string CauseOfLastCall() {
+  tarn_cause cause;
+  tarn_last_cause(&cause);
+  return cause.text[0] != '\0' ? std::string(": ") + cause.text : std::string();
+}
+
+// A small public file's text (a public key, a signature): at most `max` bytes.
+bool ReadPublicFile(const std::string& name, std::size_t max, std::string* text, int* error) {
+  tarn::platform::Secret buffer(max);
+  const tarn::process::SmallFile read = tarn::process::ReadSmallFile(name, &buffer);
+  if (!read.ok || read.fifo || read.too_large) {
+    *error = read.too_large || read.fifo ? EFBIG : read.error;
+    return false;
+  }
+  *text = std::string(buffer.text());
+  return true;
+}
+
+// A new file holding `text`, published whole or not at all (never over an existing one).
+bool WriteNewFile(const std::string& name, const std::string& text, std::string* why) {
+  const tarn::platform::Status made =
+      tarn::process::CreatePrivateFile(name, text.data(), text.size());
+  if (made) return true;
+  const tarn::platform::Cause& cause = made.cause();
+  *why = cause.system_error == EEXIST ? std::string("it exists already (never overwritten)")
+         : cause.reason != nullptr    ? std::string(cause.reason)
+                                      : tarn::platform::ErrorText(cause.system_error);
+  return false;
+}
+
+// A file that may replace one of the same name (a signature made again), atomically.
+bool ReplaceFile(const std::string& name, const std::string& text, std::string* why) {
+  tarn::platform::OutputFile out;
+  tarn::platform::Status status = out.Create(name, tarn::platform::kNoFile);
+  if (status) status = tarn::platform::WriteAt(out.handle(), text.data(), text.size(), 0);
+  if (status) status = out.Commit();
+  if (status) return true;
+  const tarn::platform::Cause& cause = status.cause();
+  *why = cause.reason != nullptr ? std::string(cause.reason)
+                                 : tarn::platform::ErrorText(cause.system_error);
+  return false;
+}
+
+// The password's first line, or false having said why.
+bool LoadPassword(const KeySource& source, tarn::platform::Secret* text) {
+  std::string name, error, warning;
+  if (!LoadText(source, "password", text, &name, &error, &warning)) {
+    Say(error);
+    return false;
+  }
+  if (!warning.empty()) Say(warning);
+  return true;
+}
+
+std::size_t LineLength(std::string_view text) {
+  const std::size_t end = text.find_first_of("\r\n");
+  return end == std::string_view::npos ? text.size() : end;
+}
+
+bool IsDeviceName(const std::string& name) {
+  if (name.empty() || name.size() > TARN_DEVICE_NAME_MAX) return false;
+  for (const char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// The file's name as one token of the comment: its blanks and control bytes become '?', so
+// that no name can add a field.
+std::string NameToken(const std::string& file) {
+  std::string name = file.substr(file.find_last_of("/\\") + 1);
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) c = '?';
+  }
+  return name;
+}
+
+}  // namespace
+
+std::string KeyIdText(const std::uint8_t id[8]) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | id[i];
+  char text[17];
+  (void)std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(v));
+  return text;
+}
+
+int KeygenSigning(const SigningOptions& options, bool quiet, Printer out) {
+  if (options.public_key.empty() || options.secret_key.empty()) {
+    Say("keygen --signing needs --public-key and --secret-key");
+    return 2;
+  }
+  tarn::platform::Secret password(TARN_MAX_KEY_TEXT);
+  if (options.has_password && !LoadPassword(options.password, &password)) return 2;
+  struct Texts {
+    char pub[TARN_PUBLIC_KEY_TEXT_MAX], sec[TARN_SECRET_KEY_TEXT_MAX];
+  };
+  tarn::platform::Secret texts = tarn::platform::Secret::Holding(Texts{});
+  Texts& t = texts.As<Texts>();
+  const std::string_view pw = password.text();
+  const tarn_status made = tarn_sign_keygen(options.has_password ? pw.data() : nullptr,
+                                            LineLength(pw), t.pub, t.sec);
+  if (made != TARN_OK) {
+    Say(options.secret_key + ": cannot make a signing key: " + tarn_status_string(made) +
+        CauseOfLastCall());
+    return 2;
+  }
+  std::string why;
+  if (!WriteNewFile(options.secret_key, t.sec, &why)) {
+    Say(options.secret_key + ": cannot create the secret key file: " + why);
+    return 2;
+  }
+  if (!WriteNewFile(options.public_key, t.pub, &why)) {
+    Say(options.public_key + ": cannot create the public key file: " + why);
+    (void)std::remove(options.secret_key.c_str());  // a pair or nothing
+    return 2;
+  }
+  if (!quiet) {
+    const std::string pub = t.pub;
+    out(options.public_key + ": public key " + pub.substr(pub.find('\n') + 1, 56) + "\n" +
+        options.secret_key + ": secret key" +
+        (options.has_password ? " (encrypted)\n" : " (not encrypted: keep the file private)\n"));
+  }
+  return 0;
+}
+
+int SignFiles(const SigningOptions& options, const std::vector<std::string>& files, bool quiet,
+              Printer out) {
+  if (!options.signature.empty() && files.size() != 1) {
+    Say("--signature names one signature file: give one FILE with it");
+    return 2;
+  }
+  if (!options.device.empty() && !IsDeviceName(options.device)) {
+    Say("--device: a name of 1 to 63 letters, digits, '.', '_' and '-'");
+    return 2;
+  }
+  if (options.comment.find_first_of("\r\n") != std::string::npos ||
+      options.comment.find("version=") != std::string::npos ||
+      options.comment.find("device=") != std::string::npos) {
+    Say("--comment: one line, without version= or device= (give --version and --device)");
+    return 2;
+  }
+  tarn::platform::Secret secret(TARN_MAX_KEY_TEXT);
+  std::string name, error, warning;
+  const KeySource source{options.secret_key, "", -1};
+  if (!LoadText(source, "secret key", &secret, &name, &error, &warning)) {
+    Say(error);
+    return 2;
+  }
+  if (!warning.empty()) Say(warning);
+  tarn::platform::Secret password(TARN_MAX_KEY_TEXT);
+  if (options.has_password && !LoadPassword(options.password, &password)) return 2;
+  int status = 0;
+  for (const std::string& file : files) {
+    std::string comment = "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
+                          "\tfile:" + NameToken(file);
+    if (options.version) comment += "\tversion=" + std::to_string(*options.version);
+    if (!options.device.empty()) comment += "\tdevice=" + options.device;
+    if (!options.comment.empty()) comment += "\t" + options.comment;
+    char text[TARN_SIGNATURE_TEXT_MAX];
+    const std::string_view pw = password.text();
+    const tarn_status signed_ =
+        tarn_sign_file(file.c_str(), secret.text().data(), secret.text().size(),
+                       options.has_password ? pw.data() : nullptr, LineLength(pw),
+                       comment.c_str(), text);
+    if (signed_ != TARN_OK) {
+      Say((signed_ == TARN_BAD_KEY ? options.secret_key : file) + ": " +
+          (signed_ == TARN_BAD_KEY ? std::string("cannot use the secret key")
+                                   : std::string(tarn_status_string(signed_))) +
+          CauseOfLastCall());
+      if (signed_ == TARN_BAD_KEY) return 2;
+      status = 2;
+      continue;
+    }
+    const std::string target = options.signature.empty() ? file + ".minisig" : options.signature;
+    std::string why;
+    if (!ReplaceFile(target, text, &why)) {
+      Say(target + ": cannot write the signature: " + why);
+      status = 2;
+      continue;
+    }
+    if (!quiet) out(target + ": signed " + file + "\n");
+  }
+  return status;
+}
+
+bool LoadPublicKey(const std::string& name, tarn_public_key* key, std::string* error) {
+  std::string text;
+  int code = 0;
+  if (!ReadPublicFile(name, TARN_PUBLIC_KEY_TEXT_MAX * 4, &text, &code)) {
+    *error = name + ": cannot read the public key file: " +
+             (code == EFBIG ? std::string("too large for one") : tarn::platform::ErrorText(code));
+    return false;
+  }
+  if (tarn_public_key_from_text(key, text.data(), text.size()) != TARN_OK) {
+    *error = name + ": not a public key file";
+    return false;
+  }
+  return true;
+}
+
+SignatureCheck CheckSignature(const SigningOptions& options, const tarn_public_key& key,
+                              const std::string& file) {
+  SignatureCheck check;
+  const std::string name = options.signature.empty() ? file + ".minisig" : options.signature;
+  std::string text;
+  int code = 0;
+  if (!ReadPublicFile(name, 16384, &text, &code)) {
+    if (code == ENOENT) {
+      check.status = TARN_NO_SIGNATURE;
+    } else {
+      check.status = TARN_CANT_OPEN_INPUT;
+      check.trouble = name + ": cannot read the signature: " +
+                      (code == EFBIG ? std::string("too large for one")
+                                     : tarn::platform::ErrorText(code));
+    }
+    return check;
+  }
+  const tarn_signature_policy policy{options.min_version,
+                                     options.device.empty() ? nullptr : options.device.c_str()};
+  check.status = tarn_verify_signature_file(file.c_str(), &key, text.data(), text.size(), &policy,
+                                            &check.info);
+  if (!tarn_status_is_verdict(check.status)) {
+    check.trouble = file + ": " + tarn_status_string(check.status) + CauseOfLastCall();
+  }
+  return check;
+}
+
+std::string SignatureWords(const SigningOptions& options, const SignatureCheck& check) {
+  switch (check.status) {
+    case TARN_OK: {
+      std::string words = "signature ok (key " + KeyIdText(check.info.key_id);
+      if (check.info.has_version) words += ", version " + std::to_string(check.info.version);
+      if (check.info.device[0] != '\0') words += std::string(", device ") + check.info.device;
+      return words + ")";
+    }
+    case TARN_NO_SIGNATURE:
+      return "no signature";
+    case TARN_OLDER_VERSION:
+      return "older than " + std::to_string(options.min_version);
+    case TARN_OTHER_DEVICE:
+      return "made for another device";
+    case TARN_BAD_SIGNATURE:
+      return std::string("bad signature (") + check.info.reason + ")";
+    default:
+      return std::string("signature unchecked (") + tarn_status_string(check.status) + ")";
+  }
+}
+
+}  // namespace tarntool
