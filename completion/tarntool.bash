@@ -2,13 +2,13 @@
 _tarntool() {
   local cur prev words cword
   _init_completion || return
-  local commands="info verify encode decode rekey keygen"
+  local commands="info verify encode decode rekey keygen sign"
   if [[ $cword -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
   fi
   case $prev in
-    --key-file | --new-key-file)
+    --key-file | --new-key-file | --public-key | --secret-key | --signature | --password-file)
       _filedir
       return
       ;;
@@ -18,21 +18,22 @@ _tarntool() {
       [[ ${words[1]} != keygen && -z $cur ]] && COMPREPLY+=(-)
       return
       ;;
-    --key-env | --new-key-env)
+    --key-env | --new-key-env | --password-env)
       COMPREPLY=($(compgen -e -- "$cur"))
       return
       ;;
-    --key-fd | --new-key-fd | -j | --jobs)
+    --key-fd | --new-key-fd | --password-fd | -j | --jobs | --min-version | --version | --device | --comment)
       return
       ;;
   esac
   local options="-h --help -q --quiet"
   case ${words[1]} in
     info) options+=" --json -j --jobs" ;;
-    verify) options+=" --json -j --jobs --key-file --key-env --key-fd" ;;
+    verify) options+=" --json -j --jobs --key-file --key-env --key-fd --public-key --signature --min-version --device" ;;
     encode | decode) options+=" -o --output --key-file --key-env --key-fd" ;;
     rekey) options+=" -o --output --key-file --key-env --key-fd --new-key-file --new-key-env --new-key-fd" ;;
-    keygen) options+=" -o --output" ;;
+    keygen) options+=" -o --output --signing --public-key --secret-key --password-file --password-env --password-fd" ;;
+    sign) options+=" --secret-key --password-file --password-env --password-fd --version --device --comment --signature" ;;
   esac
   if [[ $cur == -?* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -304,7 +304,7 @@ class TarntoolTest(ToolCase):
     def test_every_option_of_help_is_in_the_man_page_and_the_completion(self):
         page = open(os.path.join(HERE, "..", "..", "man", "tarntool.1")).read().replace("\\-", "-")
         completion = open(os.path.join(HERE, "..", "..", "completion", "tarntool.bash")).read()
-        for command in ("info", "verify", "encode", "decode", "rekey", "keygen"):
+        for command in ("info", "verify", "encode", "decode", "rekey", "keygen", "sign"):
             _, out, _ = self.tool(command, "--help")
             options = re.findall(r"^\s+(?:(-\w),)?(--[\w-]+)", out.decode(), re.M)
             self.assertTrue(options, command)
@@ -468,6 +468,101 @@ class TarntoolTest(ToolCase):
         self.assertEqual(proc.wait(timeout=300), 0)
         self.assertRegex(seen, rb"\r'huge'\$'\\033''\[2J\.bin': +\d+%  [\d.]+ MB/s  \d+ s left")
         self.assertNotIn(b"\x1b[2J", seen)
+
+
+class SignatureTest(ToolCase):
+    """Signatures in minisign's format, against minisign itself."""
+
+    def setUp(self):
+        super().setUp()
+        rc, _, err = self.tool("sign", "--secret-key", "none", "none")
+        if b"without libsodium" in err:
+            self.skipTest("this build makes no signatures (built without libsodium)")
+        self.write("img.bin", os.urandom(70000))
+        self.tarn("/C", "img.bin", "fw.cnt")
+
+    def minisign(self, *args, stdin=b""):
+        if shutil.which("minisign") is None:
+            self.skipTest("minisign is not installed (scripts/setup test installs it)")
+        return subprocess.run(["minisign", *args], cwd=self.dir, input=stdin,
+                              capture_output=True, timeout=120).returncode
+
+    def test_minisign_and_tarntool_accept_each_others_signatures_and_refuse_changes(self):
+        self.assertEqual(self.tool("keygen", "--signing", "--public-key", "t.pub",
+                                   "--secret-key", "t.key", "-q")[0], 0)
+        self.assertEqual(self.minisign("-G", "-W", "-p", "m.pub", "-s", "m.key"), 0)
+        self.assertEqual(self.tool("sign", "--secret-key", "t.key", "--version", "7",
+                                   "--signature", "t.sig", "fw.cnt", "-q")[0], 0)
+        self.assertEqual(self.minisign("-S", "-s", "m.key", "-m", "fw.cnt", "-x", "m.sig",
+                                       "-t", "version=7"), 0)
+        self.assertEqual(self.minisign("-S", "-l", "-s", "m.key", "-m", "fw.cnt", "-x", "l.sig"), 0)
+        # tarntool's secret key works in minisign too.
+        self.assertEqual(self.minisign("-S", "-s", "t.key", "-m", "fw.cnt", "-x", "mt.sig"), 0)
+        good = self.read("fw.cnt")
+        for pub, sig in (("t.pub", "t.sig"), ("m.pub", "m.sig"), ("m.pub", "l.sig"),
+                         ("t.pub", "mt.sig")):
+            with self.subTest(sig=sig):
+                self.assertEqual(self.minisign("-Vm", "fw.cnt", "-p", pub, "-x", sig), 0)
+                rc, out, _ = self.tool("verify", "--public-key", pub, "--signature", sig,
+                                       "--key-file", "key.hex", "fw.cnt")
+                self.assertEqual(rc, 0, out)
+                self.assertIn(b"; signature ok", out)
+                text = self.read(sig)
+                # A changed byte of the container, of the signature, of the trusted comment.
+                changed = bytearray(good)
+                changed[len(good) // 2] ^= 1
+                self.write("x.cnt", bytes(changed))
+                lines = text.split(b"\n")
+                bad_sig = lines[:]
+                bad_sig[1] = bad_sig[1][:20] + (b"A" if bad_sig[1][20:21] != b"A" else b"B") + \
+                    bad_sig[1][21:]
+                bad_comment = lines[:]
+                bad_comment[2] += b"x"
+                for name, data, sig_text in (("x.cnt", bytes(changed), text),
+                                             ("fw.cnt", good, b"\n".join(bad_sig)),
+                                             ("fw.cnt", good, b"\n".join(bad_comment))):
+                    self.write("x.sig", sig_text)
+                    self.assertNotEqual(self.minisign("-Vm", name, "-p", pub, "-x", "x.sig"), 0)
+                    rc, out, _ = self.tool("verify", "--public-key", pub, "--signature", "x.sig",
+                                           name)
+                    self.assertEqual(rc, 1, out)
+                    self.assertIn(b"bad signature", out)
+
+    def test_version_device_and_missing_signature_verdicts(self):
+        self.tool("keygen", "--signing", "--public-key", "k.pub", "--secret-key", "k.key")
+        self.assertEqual(self.tool("sign", "--secret-key", "k.key", "--version", "5",
+                                   "--device", "board-a", "fw.cnt")[0], 0)
+        shutil.copy(os.path.join(self.dir, "fw.cnt"), os.path.join(self.dir, "unsigned.cnt"))
+        for args, want_rc, want in (
+                ((), 0, b"signature ok (key "),
+                (("--min-version", "5", "--device", "board-a"), 0, b", version 5, device board-a)"),
+                (("--min-version", "6"), 1, b"older than 6"),
+                (("--device", "board-b"), 1, b"made for another device")):
+            with self.subTest(args=args):
+                rc, out, _ = self.tool("verify", "--public-key", "k.pub", *args, "fw.cnt")
+                self.assertEqual(rc, want_rc, out)
+                self.assertIn(want, out)
+        rc, out, _ = self.tool("verify", "--public-key", "k.pub", "--json", "unsigned.cnt")
+        self.assertEqual((rc, json.loads(out)[0]["signature"]["verdict"]), (1, "no-signature"))
+        # A comment that would smuggle in a field is refused before anything is signed.
+        rc, _, err = self.tool("sign", "--secret-key", "k.key", "--comment", "x version=9",
+                               "unsigned.cnt")
+        self.assertEqual((rc, os.path.exists(os.path.join(self.dir, "unsigned.cnt.minisig"))),
+                         (2, False))
+
+    def test_password_protected_secret_key(self):
+        env = dict(os.environ, PW="correct horse")
+        self.assertEqual(self.tool("keygen", "--signing", "--public-key", "p.pub", "--secret-key",
+                                   "p.key", "--password-env", "PW", env=env)[0], 0)
+        self.assertEqual(os.stat(os.path.join(self.dir, "p.key")).st_mode & 0o777, 0o600)
+        wrong = dict(os.environ, PW="wrong")
+        rc, _, err = self.tool("sign", "--secret-key", "p.key", "--password-env", "PW", "fw.cnt",
+                               env=wrong)
+        self.assertEqual(rc, 2)
+        self.assertIn(b"wrong password", err)
+        self.assertEqual(self.tool("sign", "--secret-key", "p.key", "--password-env", "PW",
+                                   "fw.cnt", env=env)[0], 0)
+        self.assertEqual(self.tool("verify", "--public-key", "p.pub", "fw.cnt")[0], 0)
 
 
 if __name__ == "__main__":
