@@ -4,7 +4,8 @@ data the library adds to a firmware that only decodes (the sections the linker k
 map), and the deepest stack below any of the decoder's calls (the compiler's call graph with
 each frame, and for the C library's functions, which have no such graph, their own prologues
 read from the firmware).
-Usage: budget.py MAP_FILE ELF_FILE CALLGRAPH_DIR OBJDUMP [CODE_LIMIT STACK_LIMIT]"""
+The same for a firmware that only checks signatures, with "verifier" after the limits.
+Usage: budget.py MAP_FILE ELF_FILE CALLGRAPH_DIR OBJDUMP [CODE_LIMIT STACK_LIMIT [verifier]]"""
 import glob
 import re
 import subprocess
@@ -13,9 +14,14 @@ import sys
 map_file, elf, graph_dir, objdump = sys.argv[1:5]
 code_limit = int(sys.argv[5]) if len(sys.argv) > 5 else 3072
 stack_limit = int(sys.argv[6]) if len(sys.argv) > 6 else 256
-ENTRIES = ["tarn_key_from_bytes", "tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_step",
-           "tarn_decoder_finish", "tarn_decoder_save", "tarn_decoder_resume",
-           "tarn_decoder_position"]
+what = sys.argv[7] if len(sys.argv) > 7 else "decoder"
+ENTRIES = {
+    "decoder": ["tarn_key_from_bytes", "tarn_decoder_init", "tarn_decoder_update",
+                "tarn_decoder_step", "tarn_decoder_finish", "tarn_decoder_save",
+                "tarn_decoder_resume", "tarn_decoder_position"],
+    "verifier": ["tarn_public_key_from_text", "tarn_verifier_init", "tarn_verifier_update",
+                 "tarn_verifier_finish", "tarn_verifier_save", "tarn_verifier_resume"],
+}[what]
 
 # Input sections of the core's object (tarn_core.c, the amalgamation) that the linker kept:
 # ".text.f 0xADDR 0xSIZE OBJECT" after the map's "Linker script and memory map" (what comes
@@ -77,10 +83,10 @@ def deepest(name, seen=()):
 stacks = {entry: deepest(entry) for entry in ENTRIES if entry in frames}
 stack = max(stacks.values(), default=0)
 largest = sorted(sizes.items(), key=lambda kv: -kv[1])
-print(f"decoder code and constant data: {code} bytes (limit {code_limit}); largest: "
+print(f"{what} code and constant data: {code} bytes (limit {code_limit}); largest: "
       + ", ".join(f"{k} {v}" for k, v in largest[:6]))
-print(f"stack below the decoder's calls: {stack} bytes at most (limit {stack_limit}); "
+print(f"stack below the {what}'s calls: {stack} bytes at most (limit {stack_limit}); "
       + ", ".join(f"{k} {v}" for k, v in stacks.items()))
 if code == 0 or stack == 0 or len(stacks) != len(ENTRIES):
-    raise SystemExit("nothing measured, or a call of the decoder missing from the graph")
+    raise SystemExit(f"nothing measured, or a call of the {what} missing from the graph")
 sys.exit(0 if code <= code_limit and stack <= stack_limit else 1)

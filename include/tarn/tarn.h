@@ -346,9 +346,9 @@ TARN_API tarn_status tarn_public_key_from_text(tarn_public_key* key, const char*
 #define TARN_DEVICE_NAME_MAX 63
 /* What a signature says, and why it was refused. */
 typedef struct tarn_signature_info {
-  uint8_t key_id[8];  /* of the key that made it */
-  int prehashed;      /* 1: "ED", over the container's BLAKE2b-512 hash; 0: legacy "Ed" */
-  int has_version;    /* the trusted comment holds version= */
+  uint8_t key_id[8]; /* of the key that made it */
+  int prehashed;     /* 1: "ED", over the container's BLAKE2b-512 hash; 0: legacy "Ed" */
+  int has_version;   /* the trusted comment holds version= */
   uint64_t version;
   char device[TARN_DEVICE_NAME_MAX + 1]; /* its device=, "" when none */
   const char* reason; /* a few words on a refusal ("signed by another key", "the bytes are not

@@ -179,8 +179,10 @@ TARNC_FN void tarnc_blake2b_final(tarnc_hash* s, uint8_t out[64]);
 TARNC_FN int tarnc_ed25519_acceptable(const uint8_t sig[64], const uint8_t pk[32]);
 TARNC_FN void tarnc_ed25519_start(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
 TARNC_FN int tarnc_ed25519_finish(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
+#ifndef TARNC_CORE_ONLY
 TARNC_FN int tarnc_ed25519_verify(const uint8_t sig[64], const void* message, size_t n,
                                   const uint8_t pk[32]);
+#endif
 
 /* --- The seam to the kernels: `blocks` blocks in place, and n bytes into a CRC register. */
 TARNC_FN void tarnc_encipher(const uint32_t key[4], uint8_t* data, size_t blocks);

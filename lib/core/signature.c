@@ -88,7 +88,9 @@ tarn_status tarn_public_key_from_text(tarn_public_key* key, const char* text, si
 }
 
 /* --- The trusted comment's fields. NULL when they are sound, else why not. */
-static int IsBlank(char c) { return c == ' ' || c == '\t'; }
+static int IsCommentBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 static int IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -99,9 +101,9 @@ static const char* ReadFields(const Line* comment, tarn_signature_info* info) {
   const char* p = comment->text;
   const char* end = p + comment->length;
   while (p < end) {
-    while (p < end && IsBlank(*p)) ++p;
+    while (p < end && IsCommentBlank(*p)) ++p;
     const char* token = p;
-    while (p < end && !IsBlank(*p)) ++p;
+    while (p < end && !IsCommentBlank(*p)) ++p;
     const size_t n = (size_t)(p - token);
     if (n >= 8 && memcmp(token, "version=", 8) == 0) {
       if (info->has_version) return "version= twice in the trusted comment";
@@ -138,9 +140,9 @@ static tarn_status Refuse(tarn_verifier_state_* s, tarn_status status, const cha
   return status;
 }
 
-tarn_status tarn_verifier_init(tarn_verifier* v, const tarn_public_key* key,
-                               const char* signature, size_t length,
-                               const tarn_signature_policy* policy, tarn_signature_info* info) {
+tarn_status tarn_verifier_init(tarn_verifier* v, const tarn_public_key* key, const char* signature,
+                               size_t length, const tarn_signature_policy* policy,
+                               tarn_signature_info* info) {
   if (v == NULL || key == NULL || signature == NULL) return TARN_INVALID_ARGUMENT;
   tarn_verifier_state_* s = &v->u_.state_;
   memset(v, 0, sizeof *v);
@@ -184,16 +186,16 @@ tarn_status tarn_verifier_init(tarn_verifier* v, const tarn_public_key* key,
   if (malformed != NULL) return Refuse(s, TARN_BAD_SIGNATURE, malformed, info);
   if (policy != NULL && policy->min_version != 0 &&
       (!s->info.has_version || s->info.version < policy->min_version)) {
-    return Refuse(s, TARN_OLDER_VERSION,
-                  s->info.has_version ? "a lower version than required"
-                                      : "no version where one is required",
-                  info);
+    return Refuse(
+        s, TARN_OLDER_VERSION,
+        s->info.has_version ? "a lower version than required" : "no version where one is required",
+        info);
   }
   if (policy != NULL && policy->device != NULL && strcmp(s->info.device, policy->device) != 0) {
-    return Refuse(s, TARN_OTHER_DEVICE,
-                  s->info.device[0] != '\0' ? "made for another device"
-                                            : "no device where one is required",
-                  info);
+    return Refuse(
+        s, TARN_OTHER_DEVICE,
+        s->info.device[0] != '\0' ? "made for another device" : "no device where one is required",
+        info);
   }
   if (s->info.prehashed) {
     tarnc_blake2b_init(&s->hash);
@@ -228,14 +230,14 @@ tarn_status tarn_verifier_finish(tarn_verifier* v, tarn_signature_info* info) {
     if (info != NULL) *info = s->info;
     return (tarn_status)s->failed;
   }
-  int holds;
+  /* The signed message's SHA-512 runs in the object's own hash state, not on the stack. */
   if (s->info.prehashed) {
     uint8_t digest[64];
     tarnc_blake2b_final(&s->hash, digest);
-    holds = tarnc_ed25519_verify(s->signature, digest, sizeof digest, s->public_key);
-  } else {
-    holds = tarnc_ed25519_finish(&s->hash, s->signature, s->public_key);
+    tarnc_ed25519_start(&s->hash, s->signature, s->public_key);
+    tarnc_sha512_update(&s->hash, digest, sizeof digest);
   }
+  const int holds = tarnc_ed25519_finish(&s->hash, s->signature, s->public_key);
   s->info.reason = holds ? "" : "the bytes are not those signed";
   if (info != NULL) *info = s->info;
   s->live = 0;

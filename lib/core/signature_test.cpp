@@ -23,7 +23,8 @@ Bytes RandomBytes(std::size_t n) {
 
 Bytes FromHex(const char* hex) {
   Bytes b(std::strlen(hex) / 2);
-  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(std::stoi(std::string(hex + 2 * i, 2), nullptr, 16));
+  for (std::size_t i = 0; i < b.size(); ++i)
+    b[i] = static_cast<std::uint8_t>(std::stoi(std::string(hex + 2 * i, 2), nullptr, 16));
   return b;
 }
 
@@ -127,7 +128,8 @@ TEST_F(Signatures, Ed25519AcceptsExactlyWhatTheReferenceAccepts) {
   {
     static const std::uint8_t order[32] = {0xED, 0xD3, 0xF5, 0x5C, 0x1A, 0x63, 0x12, 0x58,
                                            0xD6, 0x9C, 0xF7, 0xA2, 0xDE, 0xF9, 0xDE, 0x14,
-                                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10};
+                                           0,    0,    0,    0,    0,    0,    0,    0,
+                                           0,    0,    0,    0,    0,    0,    0,    0x10};
     Case c = good;
     unsigned carry = 0;
     for (int i = 0; i < 32; ++i) {
@@ -225,7 +227,8 @@ struct Signer {
 };
 
 tarn_status Check(const tarn_public_key& key, const std::string& sig, const Bytes& data,
-                  const tarn_signature_policy* policy = nullptr, tarn_signature_info* info = nullptr) {
+                  const tarn_signature_policy* policy = nullptr,
+                  tarn_signature_info* info = nullptr) {
   tarn_verifier v;
   tarn_status s = tarn_verifier_init(&v, &key, sig.data(), sig.size(), policy, info);
   if (s != TARN_OK) return s;
@@ -262,8 +265,8 @@ TEST_F(Signatures, CommentFieldsAndPolicy) {
         << row.comment;
   }
   tarn_signature_info info;
-  ASSERT_EQ(TARN_OK, Check(signer.Public(), signer.Sign(data, "version=7 device=b"), data,
-                           nullptr, &info));
+  ASSERT_EQ(TARN_OK,
+            Check(signer.Public(), signer.Sign(data, "version=7 device=b"), data, nullptr, &info));
   EXPECT_TRUE(info.prehashed && info.has_version && info.version == 7);
   EXPECT_STREQ("b", info.device);
 }
@@ -335,7 +338,7 @@ TEST_F(Signatures, PublicKeyText) {
   sodium_bin2base64(b64, sizeof b64, raw, sizeof raw, sodium_base64_VARIANT_ORIGINAL);
   tarn_public_key key;
   for (const std::string& text : {std::string("untrusted comment: k\n") + b64 + "\n",
-                                 std::string(b64), std::string(b64) + "\r\n"}) {
+                                  std::string(b64), std::string(b64) + "\r\n"}) {
     ASSERT_EQ(TARN_OK, tarn_public_key_from_text(&key, text.data(), text.size()));
     EXPECT_EQ(0, std::memcmp(key.key, signer.pk, 32));
   }

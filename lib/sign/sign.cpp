@@ -56,9 +56,8 @@ tarn_status tarn_verify_signature_file(const char* input, const tarn_public_key*
   tarn_verifier v;
   tarn_status status = tarn_verifier_init(&v, key, signature, length, policy, info);
   if (status != TARN_OK) return status;
-  status = ReadFile(input, [&](const void* data, std::size_t n) {
-    (void)tarn_verifier_update(&v, data, n);
-  });
+  status = ReadFile(
+      input, [&](const void* data, std::size_t n) { (void)tarn_verifier_update(&v, data, n); });
   if (status != TARN_OK) return status;
   return tarn_verifier_finish(&v, info);
 }
@@ -120,7 +119,9 @@ std::string Base64(const void* data, std::size_t n) {
   return text;
 }
 
-bool Ready() { return sodium_init() >= 0; }
+bool Ready() {
+  return sodium_init() >= 0;
+}
 
 // The secret key of a secret key file's text, opened with the password; false with the cause.
 bool OpenSecretKey(const char* text, std::size_t length, const char* password,
@@ -168,7 +169,9 @@ bool OpenSecretKey(const char* text, std::size_t length, const char* password,
 
 }  // namespace
 
-int tarn_can_sign(void) { return Ready() ? 1 : 0; }
+int tarn_can_sign(void) {
+  return Ready() ? 1 : 0;
+}
 
 tarn_status tarn_sign_keygen(const char* password, size_t password_length,
                              char public_text[TARN_PUBLIC_KEY_TEXT_MAX],
@@ -201,8 +204,8 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
       return TARN_NO_MEMORY;
     }
   }
-  std::string sec_text = "untrusted comment: minisign encrypted secret key\n" +
-                         Base64(&k, sizeof k) + "\n";
+  std::string sec_text =
+      "untrusted comment: minisign encrypted secret key\n" + Base64(&k, sizeof k) + "\n";
   sodium_memzero(&k, sizeof k);
   std::memcpy(public_text, pub_text.c_str(), pub_text.size() + 1);
   std::memcpy(secret_text, sec_text.c_str(), sec_text.size() + 1);
@@ -257,7 +260,9 @@ tarn_status tarn_sign_file(const char* input, const char* secret_text, size_t se
 
 #else
 
-int tarn_can_sign(void) { return 0; }
+int tarn_can_sign(void) {
+  return 0;
+}
 
 tarn_status tarn_sign_keygen(const char*, size_t, char*, char*) {
   platform::ClearCause();

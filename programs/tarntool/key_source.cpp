@@ -22,9 +22,10 @@ bool LoadText(const KeySource& source, const std::string& what, tarn::platform::
     name = source.file;
     const tarn::process::SmallFile read = tarn::process::ReadSmallFile(name, text);
     if (read.fifo) {
-      *error = name +
-               ": a FIFO, which would wait for a writer: give the " + what + " in a file, or "
-               "through --" + what + "-fd";
+      *error = name + ": a FIFO, which would wait for a writer: give the " + what +
+               " in a file, or "
+               "through --" +
+               what + "-fd";
       return false;
     }
     if (read.too_large) {
@@ -32,7 +33,8 @@ bool LoadText(const KeySource& source, const std::string& what, tarn::platform::
       return false;
     }
     if (!read.ok) {
-      *error = name + ": cannot read the " + what + " file: " + tarn::platform::ErrorText(read.error);
+      *error =
+          name + ": cannot read the " + what + " file: " + tarn::platform::ErrorText(read.error);
       return false;
     }
     if (read.others_may_read) {
@@ -57,8 +59,8 @@ bool LoadText(const KeySource& source, const std::string& what, tarn::platform::
   } else {
     name = "descriptor " + std::to_string(source.fd);
     if (source.fd >= 0 && tarn::process::DescriptorIsTerminal(source.fd)) {
-      *error = name +
-               ": a terminal, where the " + what + " would show as it is typed: give it "
+      *error = name + ": a terminal, where the " + what +
+               " would show as it is typed: give it "
                "through a pipe or a file";
       return false;
     }

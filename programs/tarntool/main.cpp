@@ -22,9 +22,9 @@
 
 #include "common/process.h"
 #include "key_source.h"
-#include "signing.h"
 #include "platform/platform.h"
 #include "platform/secret.h"
+#include "signing.h"
 #include "streams.h"
 #include "tarn/tarn.h"
 #include "util/simd_mask.h"
@@ -225,7 +225,8 @@ nlohmann::json ToJson(const std::string& file, const Checked& c) {
   if (c.signature) {
     const SignatureCheck& sig = *c.signature;
     nlohmann::json js;
-    js["verdict"] = tarn_status_is_verdict(sig.status) ? tarn_status_name(sig.status) : "unreadable";
+    js["verdict"] =
+        tarn_status_is_verdict(sig.status) ? tarn_status_name(sig.status) : "unreadable";
     const bool said = sig.status == TARN_OK || sig.status == TARN_OLDER_VERSION ||
                       sig.status == TARN_OTHER_DEVICE;
     js["key_id"] = said ? nlohmann::json(KeyIdText(sig.info.key_id)) : nullptr;
@@ -470,11 +471,11 @@ void AddPasswordSource(CLI::App* command, SigningOptions* signing) {
         std::string(name) == "fd"
             ? group->add_option("--password-fd", signing->password.fd,
                                 "read the secret key's password from this open descriptor")
-            : group->add_option(std::string("--password-") + name,
-                                std::string(name) == "file" ? signing->password.file
-                                                            : signing->password.env,
-                                std::string("read the secret key's password from this ") +
-                                    (std::string(name) == "file" ? "file" : "environment variable"));
+            : group->add_option(
+                  std::string("--password-") + name,
+                  std::string(name) == "file" ? signing->password.file : signing->password.env,
+                  std::string("read the secret key's password from this ") +
+                      (std::string(name) == "file" ? "file" : "environment variable"));
     option->type_name(what)->each([signing](const std::string&) { signing->has_password = true; });
   }
   group->require_option(0, 1);
@@ -523,17 +524,21 @@ int Run(int argc, char** argv) {
       "verify",
       "check each container fully, and with --public-key its signature too; writes nothing");
   AddKeySource(verify, &options.key, "", true);
-  verify->add_option("--public-key", options.signing.public_key,
-                     "check each file's signature (FILE.minisig) under this public key file")
+  verify
+      ->add_option("--public-key", options.signing.public_key,
+                   "check each file's signature (FILE.minisig) under this public key file")
       ->type_name("PUB");
-  verify->add_option("--signature", options.signing.signature,
-                     "the signature file, for one FILE (default FILE.minisig)")
+  verify
+      ->add_option("--signature", options.signing.signature,
+                   "the signature file, for one FILE (default FILE.minisig)")
       ->type_name("SIG");
-  verify->add_option("--min-version", options.signing.min_version,
-                     "refuse a signature of a lower version= (or none)")
+  verify
+      ->add_option("--min-version", options.signing.min_version,
+                   "refuse a signature of a lower version= (or none)")
       ->type_name("N");
-  verify->add_option("--device", options.signing.device,
-                     "refuse a signature for another device= (or none)")
+  verify
+      ->add_option("--device", options.signing.device,
+                   "refuse a signature for another device= (or none)")
       ->type_name("NAME");
   verify->add_flag("--json", options.json, "print one JSON array");
   verify->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
@@ -564,14 +569,16 @@ int Run(int argc, char** argv) {
   }
 
   auto* keygen = app.add_subcommand(
-      "keygen", "write a new random key to a new file (0600), or with --signing a signing key pair");
+      "keygen",
+      "write a new random key to a new file (0600), or with --signing a signing key pair");
   keygen->add_option("-o,--output", options.output, "the key file to create");
   keygen->add_flag("--signing", options.signing_keys,
                    "make a signing key pair (minisign's format) instead");
   keygen->add_option("--public-key", options.signing.public_key, "--signing: the public key file")
       ->type_name("PUB");
-  keygen->add_option("--secret-key", options.signing.secret_key,
-                     "--signing: the secret key file (0600; encrypted under the password)")
+  keygen
+      ->add_option("--secret-key", options.signing.secret_key,
+                   "--signing: the secret key file (0600; encrypted under the password)")
       ->type_name("SEC");
   AddPasswordSource(keygen, &options.signing);
   keygen->add_flag("-q,--quiet", options.quiet, "print nothing but errors");
@@ -635,8 +642,8 @@ int Run(int argc, char** argv) {
   if ((info->parsed() || verify->parsed()) && !StdioUsable(options)) return kExitTrouble;
   if (info->parsed()) return CheckFiles(options, nullptr, nullptr);
   if (verify->parsed()) {
-    const bool has_key = !options.key.file.empty() || !options.key.env.empty() ||
-                         options.key.fd >= 0;
+    const bool has_key =
+        !options.key.file.empty() || !options.key.env.empty() || options.key.fd >= 0;
     const bool signed_ = !options.signing.public_key.empty();
     if (!has_key && !signed_) {
       tarn::process::WriteStderr(
@@ -646,13 +653,15 @@ int Run(int argc, char** argv) {
     }
     if (!signed_ && (!options.signing.signature.empty() || options.signing.min_version != 0 ||
                      !options.signing.device.empty())) {
-      tarn::process::WriteStderr("tarntool: --signature, --min-version and --device need "
-                                 "--public-key\n");
+      tarn::process::WriteStderr(
+          "tarntool: --signature, --min-version and --device need "
+          "--public-key\n");
       return kExitTrouble;
     }
     if (signed_ && !options.signing.signature.empty() && options.files.size() != 1) {
-      tarn::process::WriteStderr("tarntool: --signature names one signature file: give one "
-                                 "FILE with it\n");
+      tarn::process::WriteStderr(
+          "tarntool: --signature names one signature file: give one "
+          "FILE with it\n");
       return kExitTrouble;
     }
     if (signed_ && std::count_if(options.files.begin(), options.files.end(), IsStdio) > 0) {
@@ -675,8 +684,9 @@ int Run(int argc, char** argv) {
   if (keygen->parsed()) {
     if (options.signing_keys) {
       if (!options.output.empty()) {
-        tarn::process::WriteStderr("tarntool: keygen --signing writes --public-key and "
-                                   "--secret-key, not --output\n");
+        tarn::process::WriteStderr(
+            "tarntool: keygen --signing writes --public-key and "
+            "--secret-key, not --output\n");
         return kExitTrouble;
       }
       return KeygenSigning(options.signing, options.quiet, Out);

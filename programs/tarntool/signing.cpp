@@ -13,7 +13,9 @@
 namespace tarntool {
 namespace {
 
-void Say(const std::string& line) { tarn::process::WriteStderr("tarntool: " + line + "\n"); }
+void Say(const std::string& line) {
+  tarn::process::WriteStderr("tarntool: " + line + "\n");
+}
 
 std::string CauseOfLastCall() {
   tarn_cause cause;
@@ -117,8 +119,8 @@ int KeygenSigning(const SigningOptions& options, bool quiet, Printer out) {
   tarn::platform::Secret texts = tarn::platform::Secret::Holding(Texts{});
   Texts& t = texts.As<Texts>();
   const std::string_view pw = password.text();
-  const tarn_status made = tarn_sign_keygen(options.has_password ? pw.data() : nullptr,
-                                            LineLength(pw), t.pub, t.sec);
+  const tarn_status made =
+      tarn_sign_keygen(options.has_password ? pw.data() : nullptr, LineLength(pw), t.pub, t.sec);
   if (made != TARN_OK) {
     Say(options.secret_key + ": cannot make a signing key: " + tarn_status_string(made) +
         CauseOfLastCall());
@@ -171,17 +173,17 @@ int SignFiles(const SigningOptions& options, const std::vector<std::string>& fil
   if (options.has_password && !LoadPassword(options.password, &password)) return 2;
   int status = 0;
   for (const std::string& file : files) {
-    std::string comment = "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
-                          "\tfile:" + NameToken(file);
+    std::string comment =
+        "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
+        "\tfile:" + NameToken(file);
     if (options.version) comment += "\tversion=" + std::to_string(*options.version);
     if (!options.device.empty()) comment += "\tdevice=" + options.device;
     if (!options.comment.empty()) comment += "\t" + options.comment;
     char text[TARN_SIGNATURE_TEXT_MAX];
     const std::string_view pw = password.text();
-    const tarn_status signed_ =
-        tarn_sign_file(file.c_str(), secret.text().data(), secret.text().size(),
-                       options.has_password ? pw.data() : nullptr, LineLength(pw),
-                       comment.c_str(), text);
+    const tarn_status signed_ = tarn_sign_file(
+        file.c_str(), secret.text().data(), secret.text().size(),
+        options.has_password ? pw.data() : nullptr, LineLength(pw), comment.c_str(), text);
     if (signed_ != TARN_OK) {
       Say((signed_ == TARN_BAD_KEY ? options.secret_key : file) + ": " +
           (signed_ == TARN_BAD_KEY ? std::string("cannot use the secret key")
@@ -229,9 +231,9 @@ SignatureCheck CheckSignature(const SigningOptions& options, const tarn_public_k
       check.status = TARN_NO_SIGNATURE;
     } else {
       check.status = TARN_CANT_OPEN_INPUT;
-      check.trouble = name + ": cannot read the signature: " +
-                      (code == EFBIG ? std::string("too large for one")
-                                     : tarn::platform::ErrorText(code));
+      check.trouble =
+          name + ": cannot read the signature: " +
+          (code == EFBIG ? std::string("too large for one") : tarn::platform::ErrorText(code));
     }
     return check;
   }
