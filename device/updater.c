@@ -3,11 +3,13 @@
 
 #include <string.h>
 
-/* State record: "TUPD", the sequence, the pages programmed, the decoder's saved state, and the
- * CRC-32 of all that. Boot record: "TBOT", the image's size, its CRC-32, and the CRC-32 of
- * those. Both little-endian, at the start of their page. */
-#define RECORD_SIZE (12 + TARN_RESUME_SIZE + 4)
-#define BOOT_SIZE 16
+/* State record: "TUPD", the sequence, the pages programmed, the decoder's saved state, the
+ * signature checker's (zeros for an unsigned update), and the CRC-32 of all that. Boot record:
+ * "TBOT", the image's size, its CRC-32, its signed version (8 bytes), and the CRC-32 of those.
+ * Both little-endian, at the start of their page. */
+#define AT_VERIFIER (12 + TARN_RESUME_SIZE)
+#define RECORD_SIZE (AT_VERIFIER + TARN_VERIFIER_RESUME_SIZE + 4)
+#define BOOT_SIZE 24
 
 static void Put32(uint8_t* p, uint32_t v) {
   p[0] = (uint8_t)v;
@@ -39,6 +41,10 @@ static int Write(const Flash* flash, uint32_t page, const uint8_t data[UPDATER_P
              : -1;
 }
 
+static int Signed(const Updater* u) {
+  return u->signing != NULL && u->signing->key != NULL;
+}
+
 static tarn_status Fail(Updater* u, tarn_status status) {
   if (u->status == TARN_OK) u->status = status;
   (void)tarn_decoder_finish(&u->dec, NULL); /* wipes the key of a decoder still live */
@@ -58,7 +64,10 @@ static tarn_status ProgramPage(Updater* u, int save) {
   memcpy(record, "TUPD", 4);
   Put32(record + 4, u->sequence + 1);
   Put32(record + 8, u->pages_done);
-  if (tarn_decoder_save(&u->dec, record + 12) != TARN_OK) return Fail(u, TARN_INTERNAL_ERROR);
+  if (tarn_decoder_save(&u->dec, record + 12) != TARN_OK ||
+      (Signed(u) && tarn_verifier_save(&u->verifier, record + AT_VERIFIER) != TARN_OK)) {
+    return Fail(u, TARN_INTERNAL_ERROR);
+  }
   Put32(record + RECORD_SIZE - 4, tarn_crc32(0, record, RECORD_SIZE - 4));
   if (Write(u->flash, StatePage(u, u->sequence + 1), record) != 0) {
     return Fail(u, TARN_WRITE_FAILED);
@@ -67,10 +76,20 @@ static tarn_status ProgramPage(Updater* u, int save) {
   return TARN_OK;
 }
 
-tarn_status UpdaterBegin(Updater* u, const Flash* flash, uint32_t slot_pages, const tarn_key* key) {
+tarn_status UpdaterBegin(Updater* u, const Flash* flash, uint32_t slot_pages, const tarn_key* key,
+                         const UpdaterSigning* signing, const char* signature,
+                         size_t signature_length) {
   memset(u, 0, sizeof *u);
   u->flash = flash;
+  u->signing = signing;
   u->slot_pages = slot_pages;
+  if (Signed(u)) {
+    const tarn_signature_policy policy = {signing->installed_version, signing->device};
+    u->status = signature == NULL ? TARN_NO_SIGNATURE
+                                  : tarn_verifier_init(&u->verifier, signing->key, signature,
+                                                       signature_length, &policy, NULL);
+    if (u->status != TARN_OK) return u->status;
+  }
   if (flash->erase(flash->context, BootPage(slot_pages)) != 0 ||
       flash->erase(flash->context, slot_pages) != 0 ||
       flash->erase(flash->context, slot_pages + 1) != 0) {
@@ -80,12 +99,13 @@ tarn_status UpdaterBegin(Updater* u, const Flash* flash, uint32_t slot_pages, co
   return tarn_decoder_init(&u->dec, key);
 }
 
-tarn_status UpdaterResume(Updater* u, const Flash* flash, uint32_t slot_pages,
-                          const tarn_key* key) {
+tarn_status UpdaterResume(Updater* u, const Flash* flash, uint32_t slot_pages, const tarn_key* key,
+                          const UpdaterSigning* signing) {
   const uint8_t* best = NULL;
   uint32_t i;
   memset(u, 0, sizeof *u);
   u->flash = flash;
+  u->signing = signing;
   u->slot_pages = slot_pages;
   for (i = 0; i < 2; ++i) {
     const uint8_t* r = PageAt(flash, slot_pages + i);
@@ -98,6 +118,10 @@ tarn_status UpdaterResume(Updater* u, const Flash* flash, uint32_t slot_pages,
   if (best == NULL || Get32(best + 8) > slot_pages) return TARN_INVALID_ARGUMENT;
   u->sequence = Get32(best + 4);
   u->pages_done = Get32(best + 8);
+  if (Signed(u) &&
+      tarn_verifier_resume(&u->verifier, signing->key, best + AT_VERIFIER) != TARN_OK) {
+    return TARN_INVALID_ARGUMENT;
+  }
   return tarn_decoder_resume(&u->dec, key, best + 12);
 }
 
@@ -113,6 +137,7 @@ tarn_status UpdaterFeed(Updater* u, const void* data, size_t size) {
     const tarn_status status = tarn_decoder_step(&u->dec, in, size, &used, u->page + u->fill,
                                                  UPDATER_PAGE - u->fill, &written);
     if (status != TARN_OK) return Fail(u, status);
+    if (Signed(u)) (void)tarn_verifier_update(&u->verifier, in, used);
     in += used;
     size -= used;
     u->fill += (uint32_t)written;
@@ -123,18 +148,26 @@ tarn_status UpdaterFeed(Updater* u, const void* data, size_t size) {
 
 tarn_status UpdaterFinish(Updater* u) {
   tarn_info info;
+  tarn_signature_info signature;
   uint8_t boot[UPDATER_PAGE];
   tarn_status status = UpdaterFeed(u, NULL, 0); /* a block made and not yet given */
   if (status != TARN_OK) return status;
   status = tarn_decoder_finish(&u->dec, &info);
   if (status != TARN_OK) return Fail(u, status);
+  signature.version = 0;
+  if (Signed(u)) {
+    status = tarn_verifier_finish(&u->verifier, &signature);
+    if (status != TARN_OK) return Fail(u, status);
+  }
   /* The last page: a cut from here on resumes from the page before it. */
   if (u->fill != 0 && ProgramPage(u, 0) != TARN_OK) return u->status;
   memset(boot, 0xFF, sizeof boot);
   memcpy(boot, "TBOT", 4);
   Put32(boot + 4, (uint32_t)info.image_size);
   Put32(boot + 8, info.image_crc);
-  Put32(boot + 12, tarn_crc32(0, boot, 12));
+  Put32(boot + 12, (uint32_t)signature.version);
+  Put32(boot + 16, (uint32_t)(signature.version >> 32));
+  Put32(boot + 20, tarn_crc32(0, boot, 20));
   if (Write(u->flash, BootPage(u->slot_pages), boot) != 0) return Fail(u, TARN_WRITE_FAILED);
   /* Nothing of this update is left to resume. */
   if (u->flash->erase(u->flash->context, u->slot_pages) != 0 ||
@@ -146,10 +179,16 @@ tarn_status UpdaterFinish(Updater* u) {
 
 int UpdaterBootable(const Flash* flash, uint32_t slot_pages, uint32_t* image_size) {
   const uint8_t* boot = PageAt(flash, BootPage(slot_pages));
-  if (memcmp(boot, "TBOT", 4) != 0 || Get32(boot + 12) != tarn_crc32(0, boot, 12) ||
+  if (memcmp(boot, "TBOT", 4) != 0 || Get32(boot + 20) != tarn_crc32(0, boot, 20) ||
       Get32(boot + 4) > slot_pages * UPDATER_PAGE) {
     return 0;
   }
   *image_size = Get32(boot + 4);
   return tarn_crc32(0, flash->base, *image_size) == Get32(boot + 8);
+}
+
+uint64_t UpdaterVersion(const Flash* flash, uint32_t slot_pages) {
+  const uint8_t* boot = PageAt(flash, BootPage(slot_pages));
+  if (memcmp(boot, "TBOT", 4) != 0 || Get32(boot + 20) != tarn_crc32(0, boot, 20)) return 0;
+  return (uint64_t)Get32(boot + 12) | (uint64_t)Get32(boot + 16) << 32;
 }

@@ -7,6 +7,13 @@
  * state records written in turn (a torn one is refused by its check word, and the other one
  * holds), and one page holding the boot record (the image's size and CRC-32).
  *
+ * With a signing key configured, the transport sends the container's signature file first:
+ * UpdaterBegin checks it (the key, the trusted comment, the version against the installed one,
+ * the device) before it erases anything, so that a refused update leaves the installed image
+ * bootable; the signature is then checked in the same pass that decodes, its state saved and
+ * resumed with the decoder's, and the slot is marked bootable only when the signature, the
+ * version and both CRCs hold. The boot record keeps the signed version.
+ *
  * At boot: UpdaterBootable. If it says no: UpdaterResume, or, when there is nothing to resume,
  * UpdaterBegin; then the transport sends the container from UpdaterPosition on, through
  * UpdaterFeed, and UpdaterFinish ends it. */
@@ -29,8 +36,17 @@ typedef struct Flash {
   void* context;
 } Flash;
 
+/* What a signed update must hold. */
+typedef struct UpdaterSigning {
+  const tarn_public_key* key; /* compiled in; NULL: containers are not signed */
+  uint64_t installed_version; /* a signed version below it is refused */
+  const char* device;         /* this device's name; NULL: any */
+} UpdaterSigning;
+
 typedef struct Updater {
   const Flash* flash;
+  const UpdaterSigning* signing; /* NULL: unsigned containers */
+  tarn_verifier verifier;
   uint32_t slot_pages;
   tarn_decoder dec;
   uint8_t page[UPDATER_PAGE]; /* the page being filled */
@@ -40,12 +56,17 @@ typedef struct Updater {
   tarn_status status;         /* a failure every later call repeats */
 } Updater;
 
-/* A new update: the boot record and the state records erased first, so that a slot being
- * written is never bootable and nothing older is resumed. */
-tarn_status UpdaterBegin(Updater* u, const Flash* flash, uint32_t slot_pages, const tarn_key* key);
+/* A new update: with `signing`, the signature file's text checked first (TARN_NO_SIGNATURE
+ * without one, TARN_BAD_SIGNATURE, TARN_OLDER_VERSION, TARN_OTHER_DEVICE: nothing erased); then
+ * the boot record and the state records erased, so that a slot being written is never bootable
+ * and nothing older is resumed. */
+tarn_status UpdaterBegin(Updater* u, const Flash* flash, uint32_t slot_pages, const tarn_key* key,
+                         const UpdaterSigning* signing, const char* signature,
+                         size_t signature_length);
 /* The update the newest whole state record describes; TARN_INVALID_ARGUMENT when there is
- * none. */
-tarn_status UpdaterResume(Updater* u, const Flash* flash, uint32_t slot_pages, const tarn_key* key);
+ * none (or, with `signing`, none with a signature's state under its key). */
+tarn_status UpdaterResume(Updater* u, const Flash* flash, uint32_t slot_pages, const tarn_key* key,
+                          const UpdaterSigning* signing);
 /* Where the transport sends the container from. */
 uint64_t UpdaterPosition(const Updater* u);
 tarn_status UpdaterFeed(Updater* u, const void* data, size_t size);
@@ -54,5 +75,8 @@ tarn_status UpdaterFeed(Updater* u, const void* data, size_t size);
 tarn_status UpdaterFinish(Updater* u);
 /* 1 when the boot record is whole and the slot holds an image of its size and CRC-32. */
 int UpdaterBootable(const Flash* flash, uint32_t slot_pages, uint32_t* image_size);
+/* The signed version of the installed image (0 when unsigned or none): the next update's
+ * installed_version. */
+uint64_t UpdaterVersion(const Flash* flash, uint32_t slot_pages);
 
 #endif

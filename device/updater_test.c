@@ -3,12 +3,16 @@
  * every flash operation of a small update (before it and halfway through it) and at a sample of
  * those of a 100 KiB one: the RAM is dropped, the board starts again from what the flash holds,
  * and the transport sends from the position the updater names. Every run must end with the
- * right image, bootable; damaged, wrong-key and cut-short containers never become bootable. */
+ * right image, bootable; damaged, wrong-key and cut-short containers never become bootable.
+ * Signed updates go the same way with the signature checked in the same pass; unsigned, older,
+ * other devices' and spliced containers never boot, and those refused before anything is
+ * erased leave the installed image bootable. */
 #include "updater_test.h"
 
 #include <string.h>
 
 #include "board.h"
+#include "signed.h"
 #include "updater.h"
 
 #define SLOT_PAGES 104
@@ -73,6 +77,10 @@ static const Flash kFlash = {Erase, Program, g_flash, NULL};
 /* --- One update, from a first start to a bootable slot or a verdict --------------------------- */
 static const size_t kPieces[] = {1, 20, 244, 512, 3, 1000, 77};
 
+/* The signing the updates run with (NULL: unsigned) and the signature the transport sends. */
+static const UpdaterSigning* g_signing;
+static const char* g_signature;
+
 /* Boots until the update has ended: TARN_OK with the slot bootable, or the verdict that ends
  * it; *boots gets how many starts it took. */
 static tarn_status Update(const uint8_t* container, size_t size, const tarn_key* key,
@@ -86,8 +94,9 @@ static tarn_status Update(const uint8_t* container, size_t size, const tarn_key*
     g_power_lost = 0;
     g_ops = 0;
     if (UpdaterBootable(&kFlash, SLOT_PAGES, &image_size)) return TARN_OK;
-    if (UpdaterResume(&u, &kFlash, SLOT_PAGES, key) != TARN_OK) {
-      status = UpdaterBegin(&u, &kFlash, SLOT_PAGES, key);
+    if (UpdaterResume(&u, &kFlash, SLOT_PAGES, key, g_signing) != TARN_OK) {
+      status = UpdaterBegin(&u, &kFlash, SLOT_PAGES, key, g_signing, g_signature,
+                            g_signature != NULL ? strlen(g_signature) : 0);
     }
     for (at = (size_t)UpdaterPosition(&u); status == TARN_OK && at < size; ++piece) {
       const size_t n = size - at < kPieces[piece % 7] ? size - at : kPieces[piece % 7];
@@ -104,14 +113,19 @@ static tarn_status Update(const uint8_t* container, size_t size, const tarn_key*
 
 static uint8_t g_image[BIG], g_container[BIG + TARN_HEADER_SIZE];
 
-static size_t Make(size_t n, const tarn_key* key) {
+/* The image make_signatures.py makes too: `salt` 0 for the signed ones. */
+static size_t MakeSalted(size_t n, const tarn_key* key, unsigned salt) {
   size_t i, written, tail;
   tarn_encoder enc;
-  for (i = 0; i < n; ++i) g_image[i] = (uint8_t)(i * 7u + (i >> 9) + n);
+  for (i = 0; i < n; ++i) g_image[i] = (uint8_t)(i * 7u + (i >> 9) + n + salt);
   (void)tarn_encoder_init(&enc, key);
   (void)tarn_encoder_update(&enc, g_image, n, g_container + TARN_HEADER_SIZE, &written);
   (void)tarn_encoder_finish(&enc, g_container + TARN_HEADER_SIZE + written, &tail, g_container);
   return n + TARN_HEADER_SIZE;
+}
+
+static size_t Make(size_t n, const tarn_key* key) {
+  return MakeSalted(n, key, 0);
 }
 
 /* Every cut point in [0, ops) with the given stride, before and halfway through the operation. */
@@ -131,6 +145,109 @@ static void CutEverywhere(size_t n, size_t size, const tarn_key* key, long ops, 
             "the image in place and bootable after a cut");
     }
   }
+}
+
+static void TestSignedUpdates(const tarn_key* key) {
+  static const size_t kSmall = 5 * 1024 + 3;
+  static uint8_t spliced[5 * 1024 + 3 + TARN_HEADER_SIZE];
+  tarn_public_key signer;
+  UpdaterSigning signing;
+  uint32_t image_size;
+  unsigned boots;
+  long ops;
+  uint32_t start;
+  size_t size, i;
+  Check(tarn_public_key_from_text(&signer, kSigningPublicKey, strlen(kSigningPublicKey)) == TARN_OK,
+        "the signing key read");
+  signing.key = &signer;
+  signing.installed_version = 4;
+  signing.device = "test-board";
+  g_signing = &signing;
+
+  /* Signed, version 5 over 4: cut everywhere, and the version kept for the next update. */
+  size = Make(kSmall, key);
+  g_signature = kSignedSmall;
+  memset(g_flash, 0xFF, sizeof g_flash);
+  g_cut_at = -1;
+  start = BoardInstructions();
+  Check(Update(g_container, size, key, &boots) == TARN_OK, "an uncut signed update");
+  BoardWriteNumber("updater: signed, instructions an update of 5 KiB (two signature checks): ",
+                   BoardInstructions() - start);
+  Check(UpdaterVersion(&kFlash, SLOT_PAGES) == 5, "the signed version kept at boot");
+  ops = g_ops;
+  CutEverywhere(kSmall, size, key, ops, 1);
+  BoardWriteNumber("\nupdater: signed, every cut of a small update: ", (uint32_t)(2 * ops));
+  size = Make(BIG, key);
+  g_signature = kSignedBig;
+  memset(g_flash, 0xFF, sizeof g_flash);
+  g_cut_at = -1;
+  Check(Update(g_container, size, key, &boots) == TARN_OK, "an uncut signed 100 KiB update");
+  ops = g_ops;
+  CutEverywhere(BIG, size, key, ops, 211);
+  BoardWriteNumber(", 100 KiB: cuts ", (uint32_t)(2 * ((ops + 210) / 211)));
+  BoardWrite("\n");
+
+  /* A new update while an image is installed: refused before anything is erased, the
+   * installed image still boots; another container's signature, refused at the end. */
+  {
+    static const struct {
+      const char* signature;
+      tarn_status want;
+    } kRefused[] = {{NULL, TARN_NO_SIGNATURE},
+                    {kSignedOlder, TARN_OLDER_VERSION},
+                    {kSignedOtherDevice, TARN_OTHER_DEVICE}};
+    static Updater u;
+    size = Make(kSmall, key);
+    memset(g_flash, 0xFF, sizeof g_flash);
+    g_cut_at = -1;
+    g_signature = kSignedSmall;
+    (void)Update(g_container, size, key, &boots);
+    for (i = 0; i < sizeof kRefused / sizeof kRefused[0]; ++i) {
+      const char* text = kRefused[i].signature;
+      Check(UpdaterBegin(&u, &kFlash, SLOT_PAGES, key, &signing, text,
+                         text != NULL ? strlen(text) : 0) == kRefused[i].want &&
+                UpdaterFeed(&u, g_container, size) == kRefused[i].want &&
+                UpdaterFinish(&u) == kRefused[i].want,
+            "an unsigned, older or other device's container refused");
+      Check(UpdaterBootable(&kFlash, SLOT_PAGES, &image_size) && image_size == kSmall,
+            "the installed image still boots after a refused update");
+    }
+    g_signature = kSignedBig;
+    memset(g_flash, 0xFF, sizeof g_flash);
+    Check(Update(g_container, size, key, &boots) == TARN_BAD_SIGNATURE,
+          "another container's signature refused");
+    Check(!UpdaterBootable(&kFlash, SLOT_PAGES, &image_size), "never bootable");
+  }
+
+  /* Spliced: the first half of the signed container's payload and the rest of another's under
+   * the same key, both CRCs right, with the signed one's signature; with a cut too. */
+  {
+    static const long kCuts[] = {-1, 9};
+    size_t c;
+    const size_t half = 8 * 320; /* blocks are independent: a cut at a block's edge */
+    tarn_encoder enc;
+    size_t written, tail;
+    size = Make(kSmall, key);
+    for (i = half; i < kSmall; ++i) g_image[i] = (uint8_t)(i * 7u + (i >> 9) + kSmall + 1u);
+    (void)tarn_encoder_init(&enc, key);
+    (void)tarn_encoder_update(&enc, g_image, kSmall, spliced + TARN_HEADER_SIZE, &written);
+    (void)tarn_encoder_finish(&enc, spliced + TARN_HEADER_SIZE + written, &tail, spliced);
+    Check(memcmp(spliced + TARN_HEADER_SIZE, g_container + TARN_HEADER_SIZE, half) == 0 &&
+              memcmp(spliced + TARN_HEADER_SIZE + half, g_container + TARN_HEADER_SIZE + half,
+                     kSmall - half) != 0,
+          "a spliced container");
+    g_signature = kSignedSmall;
+    for (c = 0; c < sizeof kCuts / sizeof kCuts[0]; ++c) {
+      memset(g_flash, 0xFF, sizeof g_flash);
+      g_cut_at = kCuts[c];
+      g_half = 1;
+      Check(Update(spliced, size, key, &boots) == TARN_BAD_SIGNATURE,
+            "a spliced container refused");
+      Check(!UpdaterBootable(&kFlash, SLOT_PAGES, &image_size), "a spliced container never boots");
+    }
+  }
+  g_signing = NULL;
+  g_signature = NULL;
 }
 
 unsigned TestUpdater(void) {
@@ -183,5 +300,6 @@ unsigned TestUpdater(void) {
       }
     }
   }
+  TestSignedUpdates(&key);
   return g_failed;
 }
