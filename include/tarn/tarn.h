@@ -437,13 +437,24 @@ TARN_API tarn_status tarn_sign_keygen(const char* password, size_t password_leng
                                       char public_text[TARN_PUBLIC_KEY_TEXT_MAX],
                                       char secret_text[TARN_SECRET_KEY_TEXT_MAX]);
 
-/* The signature file's text (NUL-terminated) for the file at `input`, prehashed ("ED"), with
- * `trusted_comment` (one line, at most 1024 bytes) signed too. TARN_BAD_KEY for a secret key
- * text that is not one, a wrong or missing password, or a key derivation above the limits
- * (the cause says which); the file errors of tarn_verify_file. */
+/* What a signature says beside the bytes: the trusted comment is "timestamp:T", "file:NAME"
+ * (the file's last path component, its blanks and control bytes made '?'), then version=N and
+ * device=NAME when given, then `comment` (may be NULL), separated by tabs. */
+typedef struct tarn_sign_options {
+  int has_version;
+  uint64_t version;
+  const char* device;  /* NULL: none; else 1 to TARN_DEVICE_NAME_MAX letters, digits, . _ - */
+  const char* comment; /* NULL: none; else one line of at most 512 bytes, no version= or
+                          device= in it */
+} tarn_sign_options;
+
+/* The signature file's text (NUL-terminated) for the file at `input`, prehashed ("ED").
+ * TARN_INVALID_ARGUMENT for options that are not as above; TARN_BAD_KEY for a secret key text
+ * that is not one, a wrong or missing password, or a key derivation above the limits (the
+ * cause says which); the file errors of tarn_verify_file. */
 TARN_API tarn_status tarn_sign_file(const char* input, const char* secret_text,
                                     size_t secret_length, const char* password,
-                                    size_t password_length, const char* trusted_comment,
+                                    size_t password_length, const tarn_sign_options* options,
                                     char signature_text[TARN_SIGNATURE_TEXT_MAX]);
 
 /* Checks the signature `signature` (the text of a signature file) of the file at `input` under

@@ -79,6 +79,45 @@ struct SecretKeyFile {
 static_assert(sizeof(SecretKeyFile) == 158);
 constexpr std::size_t kSealed = 8 + crypto_sign_SECRETKEYBYTES + crypto_generichash_BYTES;
 
+bool IsDeviceName(const char* name) {
+  const std::size_t n = std::strlen(name);
+  if (n == 0 || n > TARN_DEVICE_NAME_MAX) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = name[i];
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// The trusted comment of a signature of `input`, or false for options that are not sound.
+bool TrustedComment(const char* input, const tarn_sign_options* options, std::string* comment) {
+  const tarn_sign_options none{};
+  const tarn_sign_options& o = options != nullptr ? *options : none;
+  if (o.device != nullptr && !IsDeviceName(o.device)) return false;
+  if (o.comment != nullptr) {
+    const std::string text = o.comment;
+    if (text.size() > 512 || text.find_first_of("\r\n") != std::string::npos ||
+        text.find("version=") != std::string::npos || text.find("device=") != std::string::npos) {
+      return false;
+    }
+  }
+  // The name as one token: no byte of it can add a field.
+  std::string name = input;
+  name = name.substr(name.find_last_of("/\\") + 1);
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) c = '?';
+  }
+  *comment = "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
+             "\tfile:" + name;
+  if (o.has_version) *comment += "\tversion=" + std::to_string(o.version);
+  if (o.device != nullptr) *comment += std::string("\tdevice=") + o.device;
+  if (o.comment != nullptr && o.comment[0] != '\0') *comment += std::string("\t") + o.comment;
+  return true;
+}
+
+
 std::uint64_t Load64(const unsigned char* p) {
   std::uint64_t v = 0;
   for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
@@ -215,12 +254,12 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
 
 tarn_status tarn_sign_file(const char* input, const char* secret_text, size_t secret_length,
                            const char* password, size_t password_length,
-                           const char* trusted_comment,
+                           const tarn_sign_options* options,
                            char signature_text[TARN_SIGNATURE_TEXT_MAX]) {
   platform::ClearCause();
-  if (input == nullptr || secret_text == nullptr || trusted_comment == nullptr ||
-      signature_text == nullptr || std::strlen(trusted_comment) > 1024 ||
-      std::strpbrk(trusted_comment, "\r\n") != nullptr) {
+  std::string trusted_comment;
+  if (input == nullptr || secret_text == nullptr || signature_text == nullptr ||
+      !TrustedComment(input, options, &trusted_comment)) {
     return TARN_INVALID_ARGUMENT;
   }
   if (!Ready()) return TARN_INTERNAL_ERROR;
@@ -270,8 +309,8 @@ tarn_status tarn_sign_keygen(const char*, size_t, char*, char*) {
   return TARN_INTERNAL_ERROR;
 }
 
-tarn_status tarn_sign_file(const char*, const char*, size_t, const char*, size_t, const char*,
-                           char*) {
+tarn_status tarn_sign_file(const char*, const char*, size_t, const char*, size_t,
+                           const tarn_sign_options*, char*) {
   platform::ClearCause();
   platform::SetCause({0, "this build makes no signatures (built without libsodium)"});
   return TARN_INTERNAL_ERROR;

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -76,26 +75,6 @@ std::size_t LineLength(std::string_view text) {
   return end == std::string_view::npos ? text.size() : end;
 }
 
-bool IsDeviceName(const std::string& name) {
-  if (name.empty() || name.size() > TARN_DEVICE_NAME_MAX) return false;
-  for (const char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '_' || c == '-';
-    if (!ok) return false;
-  }
-  return true;
-}
-
-// The file's name as one token of the comment: its blanks and control bytes become '?', so
-// that no name can add a field.
-std::string NameToken(const std::string& file) {
-  std::string name = file.substr(file.find_last_of("/\\") + 1);
-  for (char& c : name) {
-    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) c = '?';
-  }
-  return name;
-}
-
 }  // namespace
 
 std::string KeyIdText(const std::uint8_t id[8]) {
@@ -151,16 +130,6 @@ int SignFiles(const SigningOptions& options, const std::vector<std::string>& fil
     Say("--signature names one signature file: give one FILE with it");
     return 2;
   }
-  if (!options.device.empty() && !IsDeviceName(options.device)) {
-    Say("--device: a name of 1 to 63 letters, digits, '.', '_' and '-'");
-    return 2;
-  }
-  if (options.comment.find_first_of("\r\n") != std::string::npos ||
-      options.comment.find("version=") != std::string::npos ||
-      options.comment.find("device=") != std::string::npos) {
-    Say("--comment: one line, without version= or device= (give --version and --device)");
-    return 2;
-  }
   tarn::platform::Secret secret(TARN_MAX_KEY_TEXT);
   std::string name, error, warning;
   const KeySource source{options.secret_key, "", -1};
@@ -173,17 +142,22 @@ int SignFiles(const SigningOptions& options, const std::vector<std::string>& fil
   if (options.has_password && !LoadPassword(options.password, &password)) return 2;
   int status = 0;
   for (const std::string& file : files) {
-    std::string comment =
-        "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
-        "\tfile:" + NameToken(file);
-    if (options.version) comment += "\tversion=" + std::to_string(*options.version);
-    if (!options.device.empty()) comment += "\tdevice=" + options.device;
-    if (!options.comment.empty()) comment += "\t" + options.comment;
+    tarn_sign_options sign_options{};
+    sign_options.has_version = options.version.has_value();
+    sign_options.version = options.version.value_or(0);
+    sign_options.device = options.device.empty() ? nullptr : options.device.c_str();
+    sign_options.comment = options.comment.empty() ? nullptr : options.comment.c_str();
     char text[TARN_SIGNATURE_TEXT_MAX];
     const std::string_view pw = password.text();
-    const tarn_status signed_ = tarn_sign_file(
-        file.c_str(), secret.text().data(), secret.text().size(),
-        options.has_password ? pw.data() : nullptr, LineLength(pw), comment.c_str(), text);
+    const tarn_status signed_ =
+        tarn_sign_file(file.c_str(), secret.text().data(), secret.text().size(),
+                       options.has_password ? pw.data() : nullptr, LineLength(pw),
+                       &sign_options, text);
+    if (signed_ == TARN_INVALID_ARGUMENT) {
+      Say("--device takes 1 to 63 letters, digits, '.', '_' and '-'; --comment one line without "
+          "version= or device= (give --version and --device)");
+      return 2;
+    }
     if (signed_ != TARN_OK) {
       Say((signed_ == TARN_BAD_KEY ? options.secret_key : file) + ": " +
           (signed_ == TARN_BAD_KEY ? std::string("cannot use the secret key")
