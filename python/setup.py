@@ -1,5 +1,6 @@
 """Builds the extension from the library's own sources, so that no installed libtarn is
 needed: the sources are those of the project this folder belongs to."""
+import ctypes.util
 import os
 import re
 import sys
@@ -35,11 +36,17 @@ major, minor, patch = version()
 
 defines = [("TARN_STATIC", "1"), ("TARN_BUILDING_LIBRARY", "1")]
 include_dirs = [LIB, os.path.join(ROOT, "include")]
+# Signing needs libsodium (checking does not): used where the machine has it.
+libraries = []
+if os.name != "nt" and os.path.exists("/usr/include/sodium.h") and ctypes.util.find_library("sodium"):
+    defines.append(("TARN_HAVE_SODIUM", "1"))
+    libraries.append("sodium")
 extension = Pybind11Extension(
     "tarn._tarn",
     ["tarn/_tarn.cpp"] + sources("hosted", "win32" if os.name == "nt" else "posix"),
     include_dirs=include_dirs,
     define_macros=defines,
+    libraries=libraries,
     cxx_std=20,
     extra_compile_args=["-O3", "-fvisibility=hidden"] if os.name != "nt" else [],
 )

@@ -109,14 +109,13 @@ bool TrustedComment(const char* input, const tarn_sign_options* options, std::st
   for (char& c : name) {
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) c = '?';
   }
-  *comment = "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
-             "\tfile:" + name;
+  *comment =
+      "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) + "\tfile:" + name;
   if (o.has_version) *comment += "\tversion=" + std::to_string(o.version);
   if (o.device != nullptr) *comment += std::string("\tdevice=") + o.device;
   if (o.comment != nullptr && o.comment[0] != '\0') *comment += std::string("\t") + o.comment;
   return true;
 }
-
 
 std::uint64_t Load64(const unsigned char* p) {
   std::uint64_t v = 0;

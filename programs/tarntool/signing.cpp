@@ -149,10 +149,9 @@ int SignFiles(const SigningOptions& options, const std::vector<std::string>& fil
     sign_options.comment = options.comment.empty() ? nullptr : options.comment.c_str();
     char text[TARN_SIGNATURE_TEXT_MAX];
     const std::string_view pw = password.text();
-    const tarn_status signed_ =
-        tarn_sign_file(file.c_str(), secret.text().data(), secret.text().size(),
-                       options.has_password ? pw.data() : nullptr, LineLength(pw),
-                       &sign_options, text);
+    const tarn_status signed_ = tarn_sign_file(
+        file.c_str(), secret.text().data(), secret.text().size(),
+        options.has_password ? pw.data() : nullptr, LineLength(pw), &sign_options, text);
     if (signed_ == TARN_INVALID_ARGUMENT) {
       Say("--device takes 1 to 63 letters, digits, '.', '_' and '-'; --comment one line without "
           "version= or device= (give --version and --device)");

@@ -25,7 +25,9 @@ __all__ = [
     "decode_file", "rekey_file", "verify_file", "Error", "NotAContainer", "UnknownVersion",
     "WrongSize", "PayloadDamaged", "ImageMismatch", "TooLarge", "BadKey", "Cancelled",
     "CantOpenInput", "CantCreateOutput", "ReadFailed", "WriteFailed", "HEADER_SIZE",
-    "MAX_IMAGE_SIZE",
+    "MAX_IMAGE_SIZE", "PublicKey", "Signature", "Verifier", "verify_signature_file",
+    "can_sign", "signing_keygen", "sign_file", "BadSignature", "NoSignature", "OlderVersion",
+    "OtherDevice",
 ]
 
 HEADER_SIZE = 52
@@ -112,9 +114,31 @@ class WriteFailed(Error, OSError):
     status = "TARN_WRITE_FAILED"
 
 
+class BadSignature(Error):
+    """The signature does not hold for these bytes (``reason`` says why: another key, an
+    altered comment, other bytes, not a signature file)."""
+    status = "TARN_BAD_SIGNATURE"
+
+
+class NoSignature(Error):
+    """No signature where one is required."""
+    status = "TARN_NO_SIGNATURE"
+
+
+class OlderVersion(Error):
+    """Signed as a lower version than required, or with none."""
+    status = "TARN_OLDER_VERSION"
+
+
+class OtherDevice(Error):
+    """Signed for another device, or for none."""
+    status = "TARN_OTHER_DEVICE"
+
+
 _CLASSES = {c.status: c for c in (
     NotAContainer, UnknownVersion, WrongSize, PayloadDamaged, ImageMismatch, TooLarge, BadKey,
-    Cancelled, CantOpenInput, CantCreateOutput, ReadFailed, WriteFailed)}
+    Cancelled, CantOpenInput, CantCreateOutput, ReadFailed, WriteFailed, BadSignature,
+    NoSignature, OlderVersion, OtherDevice)}
 
 
 _WITH_CAUSE = {}
@@ -423,3 +447,172 @@ class Decoder:
 
     def __reduce__(self):
         raise TypeError("a tarn.Decoder holds a key and does not pickle")
+
+
+# --- Signatures --------------------------------------------------------------------------------
+
+class PublicKey:
+    """A signing key's public half, as a minisign public key file holds it. ``key_id`` is its
+    id as minisign shows it (16 hexadecimal digits)."""
+    __slots__ = ("_raw",)
+
+    def __init__(self, text):
+        """From a public key file's text, or its base64 line alone (str or bytes)."""
+        if isinstance(text, str):
+            text = text.encode("ascii", "replace")
+        raw = _tarn.public_key_from_text(_bytes_like(text, "the public key's text"))
+        if raw is None:
+            raise Error("not a public key (a minisign public key file's text was expected)")
+        self._raw = raw
+
+    @classmethod
+    def from_file(cls, path):
+        with open(_path(path), "rb") as f:
+            return cls(f.read(4096))
+
+    @property
+    def key_id(self):
+        return _key_id(self._raw[:8])
+
+    def __eq__(self, other):
+        return isinstance(other, PublicKey) and self._raw == other._raw
+
+    def __hash__(self):
+        return hash(self._raw)
+
+    def __repr__(self):
+        return f"tarn.PublicKey(key_id={self.key_id!r})"
+
+
+def _key_id(raw):
+    return f"{int.from_bytes(raw, 'little'):016X}"
+
+
+class Signature:
+    """What a signature that holds says: ``key_id``, ``prehashed`` (True for minisign's default
+    kind, over the BLAKE2b-512 hash), and its signed ``version`` and ``device`` (None when its
+    trusted comment names none)."""
+    __slots__ = ("key_id", "prehashed", "version", "device")
+
+    def __init__(self, key_id, prehashed, version, device):
+        self.key_id, self.prehashed, self.version, self.device = key_id, prehashed, version, device
+
+    @classmethod
+    def _of(cls, d):
+        return cls(_key_id(d["key_id"]), d["prehashed"], d["version"], d["device"])
+
+    def __repr__(self):
+        return "tarn.Signature(" + ", ".join(f"{f}={getattr(self, f)!r}" for f in self.__slots__) + ")"
+
+
+def _signature_verdict(code, d, path=None):
+    """The Signature of a signature that holds; the verdict's error (with ``reason``) else."""
+    if code == 0:
+        return Signature._of(d)
+    try:
+        _raise(code, path)
+    except Error as e:
+        e.reason = d["reason"]
+        if d["reason"] and e.args:
+            e.args = (f"{e.args[0]} ({d['reason']})",) + e.args[1:]
+        raise
+
+
+def _signature_text(text):
+    if isinstance(text, str):
+        text = text.encode("utf-8")
+    return _bytes_like(text, "the signature's text")
+
+
+def _public(key):
+    if not isinstance(key, PublicKey):
+        raise TypeError(f"a tarn.PublicKey was expected, not {type(key).__name__}")
+    return key._raw
+
+
+class Verifier:
+    """Checks a signature as the container's bytes arrive: the signature file's text and what it
+    must say (``min_version``, ``device``) are checked at once (BadSignature, OlderVersion,
+    OtherDevice), then ``update(data)`` takes the container's bytes and ``finish()`` returns
+    the Signature or raises BadSignature. ``save()`` and ``Verifier.resume()`` carry the state
+    across a restart: public data only."""
+
+    def __init__(self, public_key, signature, min_version=0, device=None):
+        self._v = _tarn.Verifier()
+        self._key = _public(public_key)
+        code, d = self._v.init(self._key, _signature_text(signature), min_version, device)
+        _signature_verdict(code, d)
+        self._finished = False
+
+    def update(self, data):
+        _not_finished(self, "Verifier")
+        _raise(self._v.update(_bytes_like(data, "the data")))
+
+    def finish(self):
+        _not_finished(self, "Verifier")
+        self._finished = True
+        return _signature_verdict(*self._v.finish())
+
+    def save(self):
+        """The state as bytes, for resume()."""
+        code, blob = self._v.save()
+        _raise(code)
+        return blob
+
+    @classmethod
+    def resume(cls, public_key, blob):
+        """A verifier from save()'s bytes and the same public key; Error for anything else."""
+        v = object.__new__(cls)
+        v._v = _tarn.Verifier()
+        v._key = _public(public_key)
+        if v._v.resume(v._key, bytes(blob)) != 0:
+            raise Error("not a saved verifier for this public key")
+        v._finished = False
+        return v
+
+
+def verify_signature_file(path, public_key, signature=None, min_version=0, device=None):
+    """Checks the signature of the file at ``path``: ``signature`` is the signature file's text
+    (default: the file ``path`` + ".minisig"). The Signature, or the verdict's error."""
+    p = _path(path)
+    if signature is None:
+        try:
+            with open(p + b".minisig", "rb") as f:
+                signature = f.read(16384)
+        except FileNotFoundError:
+            raise NoSignature(f"no signature: {_os.fsdecode(p)}.minisig") from None
+    return _signature_verdict(*_tarn.verify_signature_file(
+        p, _public(public_key), _signature_text(signature), min_version, device), p)
+
+
+def can_sign():
+    """Whether this build makes keys and signatures (built with libsodium)."""
+    return _tarn.can_sign()
+
+
+def _can_sign():
+    if not _tarn.can_sign():
+        raise Error("this build makes no signatures (built without libsodium)")
+
+
+def signing_keygen(password=None):
+    """A new signing key pair: ``(public_text, secret_text)``, the texts of minisign's public and
+    secret key files, the secret one encrypted under ``password`` (str) when given."""
+    _can_sign()
+    code, public, secret = _tarn.sign_keygen(password)
+    _raise(code)
+    return public, secret
+
+
+def sign_file(path, secret_key, password=None, version=None, device=None, comment=None):
+    """The signature file's text for the file at ``path``, under ``secret_key`` (a secret key
+    file's text), with ``version``, ``device`` and ``comment`` in its trusted comment."""
+    _can_sign()
+    p = _path(path)
+    code, text = _tarn.sign_file(p, _signature_text(secret_key), password, version, device,
+                                 comment)
+    if code == 14:
+        raise ValueError("device: 1 to 63 letters, digits, '.', '_', '-'; comment: one line "
+                         "without version= or device=")
+    _raise(code, p)
+    return text

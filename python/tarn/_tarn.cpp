@@ -2,6 +2,7 @@
 // the package's Python layer turns into objects and exceptions. Calls on large data and on
 // files let go of the interpreter's lock, so that threads run at once.
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cstring>
 #include <exception>
@@ -119,6 +120,30 @@ struct Decoder {
   tarn_decoder dec;
   bool keyed = false;
   ~Decoder() { (void)tarn_decoder_finish(&dec, nullptr); }
+};
+
+// A public key from the 40 bytes the package keeps (the key id, then the key).
+tarn_public_key PublicKeyOf(const py::bytes& raw) {
+  const std::string b = raw;
+  if (b.size() != 40) throw py::value_error("a public key is 40 bytes");
+  tarn_public_key key;
+  std::memcpy(key.id, b.data(), 8);
+  std::memcpy(key.key, b.data() + 8, 32);
+  return key;
+}
+
+py::dict SignatureDict(const tarn_signature_info& info) {
+  py::dict d;
+  d["key_id"] = py::bytes(reinterpret_cast<const char*>(info.key_id), 8);
+  d["prehashed"] = info.prehashed != 0;
+  d["version"] = info.has_version ? py::object(py::int_(info.version)) : py::none();
+  d["device"] = info.device[0] != '\0' ? py::object(py::str(info.device)) : py::none();
+  d["reason"] = std::string(info.reason != nullptr ? info.reason : "");
+  return d;
+}
+
+struct Verifier {
+  tarn_verifier v{};
 };
 
 }  // namespace
@@ -281,4 +306,108 @@ PYBIND11_MODULE(_tarn, m) {
         const tarn_status s = tarn_decoder_finish(&d.dec, &info);
         return py::make_tuple(static_cast<int>(s), InfoDict(info));
       });
+
+  // --- Signatures: (status, ...) tuples, as above.
+  m.def("public_key_from_text", [](const py::buffer& text) -> py::object {
+    const View v(text);
+    tarn_public_key key;
+    if (tarn_public_key_from_text(&key, static_cast<const char*>(v.data()), v.size()) != TARN_OK) {
+      return py::none();
+    }
+    std::string raw(reinterpret_cast<const char*>(key.id), 8);
+    raw.append(reinterpret_cast<const char*>(key.key), 32);
+    return py::bytes(raw);
+  });
+  py::class_<Verifier>(m, "Verifier")
+      .def(py::init<>())
+      .def("init",
+           [](Verifier& self, const py::bytes& key, const py::buffer& text,
+              std::uint64_t min_version, std::optional<std::string> device) {
+             const tarn_public_key pk = PublicKeyOf(key);
+             const View v(text);
+             const tarn_signature_policy policy{min_version, device ? device->c_str() : nullptr};
+             tarn_signature_info info{};
+             const tarn_status s = tarn_verifier_init(
+                 &self.v, &pk, static_cast<const char*>(v.data()), v.size(), &policy, &info);
+             return py::make_tuple(static_cast<int>(s), SignatureDict(info));
+           })
+      .def("update",
+           [](Verifier& self, const py::buffer& data) {
+             const View v(data);
+             std::optional<py::gil_scoped_release> unlocked;
+             if (v.size() >= kReleaseFrom) unlocked.emplace();
+             return static_cast<int>(tarn_verifier_update(&self.v, v.data(), v.size()));
+           })
+      .def("finish",
+           [](Verifier& self) {
+             tarn_signature_info info{};
+             const tarn_status s = tarn_verifier_finish(&self.v, &info);
+             return py::make_tuple(static_cast<int>(s), SignatureDict(info));
+           })
+      .def("save",
+           [](const Verifier& self) {
+             std::uint8_t blob[TARN_VERIFIER_RESUME_SIZE];
+             const tarn_status s = tarn_verifier_save(&self.v, blob);
+             return py::make_tuple(static_cast<int>(s),
+                                   py::bytes(reinterpret_cast<const char*>(blob), sizeof blob));
+           })
+      .def("resume", [](Verifier& self, const py::bytes& key, const py::bytes& blob) {
+        const tarn_public_key pk = PublicKeyOf(key);
+        const std::string b = blob;
+        if (b.size() != TARN_VERIFIER_RESUME_SIZE) return static_cast<int>(TARN_INVALID_ARGUMENT);
+        return static_cast<int>(
+            tarn_verifier_resume(&self.v, &pk, reinterpret_cast<const std::uint8_t*>(b.data())));
+      });
+  m.def("verify_signature_file",
+        [](const py::bytes& path, const py::bytes& key, const py::buffer& text,
+           std::uint64_t min_version, std::optional<std::string> device) {
+          const std::string p = path;
+          const tarn_public_key pk = PublicKeyOf(key);
+          const View v(text);
+          const tarn_signature_policy policy{min_version, device ? device->c_str() : nullptr};
+          tarn_signature_info info{};
+          tarn_status s;
+          {
+            py::gil_scoped_release unlocked;
+            s = tarn_verify_signature_file(p.c_str(), &pk, static_cast<const char*>(v.data()),
+                                           v.size(), &policy, &info);
+          }
+          return py::make_tuple(static_cast<int>(s), SignatureDict(info));
+        });
+  m.def("can_sign", [] { return tarn_can_sign() != 0; });
+  m.def("sign_keygen", [](std::optional<std::string> password) {
+    char pub[TARN_PUBLIC_KEY_TEXT_MAX], sec[TARN_SECRET_KEY_TEXT_MAX];
+    tarn_status s;
+    {
+      py::gil_scoped_release unlocked;
+      s = tarn_sign_keygen(password ? password->data() : nullptr, password ? password->size() : 0,
+                           pub, sec);
+    }
+    if (s != TARN_OK) return py::make_tuple(static_cast<int>(s), py::none(), py::none());
+    py::tuple result = py::make_tuple(0, py::str(pub), py::str(sec));
+    volatile char* p = sec;
+    for (std::size_t i = 0; i < sizeof sec; ++i) p[i] = 0;
+    return result;
+  });
+  m.def("sign_file", [](const py::bytes& path, const py::buffer& secret,
+                        std::optional<std::string> password, std::optional<std::uint64_t> version,
+                        std::optional<std::string> device, std::optional<std::string> comment) {
+    const std::string p = path;
+    const View v(secret);
+    tarn_sign_options options{};
+    options.has_version = version.has_value();
+    options.version = version.value_or(0);
+    options.device = device ? device->c_str() : nullptr;
+    options.comment = comment ? comment->c_str() : nullptr;
+    char text[TARN_SIGNATURE_TEXT_MAX];
+    tarn_status s;
+    {
+      py::gil_scoped_release unlocked;
+      s = tarn_sign_file(p.c_str(), static_cast<const char*>(v.data()), v.size(),
+                         password ? password->data() : nullptr, password ? password->size() : 0,
+                         &options, text);
+    }
+    return py::make_tuple(static_cast<int>(s),
+                          s == TARN_OK ? py::object(py::str(text)) : py::none());
+  });
 }

@@ -159,3 +159,32 @@ def test_bad_arguments_raise_and_never_crash(tmp_path):
     # Any object of the buffer protocol, read without a copy.
     assert tarn.encode(array.array("B", b"123456789"), KEY) == tarn.encode(b"123456789", KEY)
     assert tarn.__version__.count(".") == 2
+
+
+@pytest.mark.skipif(not tarn.can_sign(), reason="this build makes no signatures (no libsodium)")
+def test_signatures_made_and_checked_whole_and_in_resumed_pieces(tmp_path):
+    public_text, secret_text = tarn.signing_keygen()
+    public = tarn.PublicKey(public_text)
+    container = tarn.encode(os.urandom(3000), KEY)
+    (tmp_path / "fw.cnt").write_bytes(container)
+    text = tarn.sign_file(tmp_path / "fw.cnt", secret_text, version=7, device="board-a")
+    (tmp_path / "fw.cnt.minisig").write_text(text)
+    signed = tarn.verify_signature_file(tmp_path / "fw.cnt", public, min_version=7,
+                                        device="board-a")
+    assert (signed.key_id, signed.version, signed.device) == (public.key_id, 7, "board-a")
+    for kwargs, cls in [({"min_version": 8}, tarn.OlderVersion),
+                        ({"device": "board-b"}, tarn.OtherDevice)]:
+        with pytest.raises(cls):
+            tarn.verify_signature_file(tmp_path / "fw.cnt", public, **kwargs)
+    with pytest.raises(ValueError):
+        tarn.sign_file(tmp_path / "fw.cnt", secret_text, comment="x version=9")
+    # In pieces, saved and resumed halfway, as a device does; a changed byte is refused.
+    v = tarn.Verifier(public, text)
+    v.update(container[:1000])
+    v = tarn.Verifier.resume(public, v.save())
+    v.update(container[1000:])
+    assert v.finish().version == 7
+    v = tarn.Verifier(public, text)
+    v.update(container[:-1] + bytes([container[-1] ^ 1]))
+    with pytest.raises(tarn.BadSignature, match="not those signed"):
+        v.finish()
