@@ -25,11 +25,20 @@
     14: "This file is already a container: encoding takes a plain image.",
   };
   const CANCELLED = 13;
+  const BAD_SIGNATURE = 16;
+  // What a signature's verdict means, by status.
+  const SIGNATURE_SENTENCES = {
+    16: "The signature does not hold: do not install this container.",
+    17: "No signature where one is required.",
+    18: "Signed as an older version than required.",
+    19: "Signed for another device.",
+  };
   const $ = (id) => document.getElementById(id);
   let words = []; // the library's words by status, from the engine
   let current = null; // the file picked last
   let verified = null; // the file (and key text) whose full check said ok, for "Save image"
   let active = null; // the run under way: its worker and how it ends
+  let signatureFile = null; // the .minisig picked beside the container
 
   const hex32 = (v) => v.toString(16).toUpperCase().padStart(8, "0");
   const wordOf = (status) => words[status] || "";
@@ -60,8 +69,16 @@
         if (msg.done) finish(msg.done);
       };
       worker.onerror = () => finish({ status: READ_FAILED });
-      worker.postMessage({ op, file, key });
+      signatureOf().then((signature) => worker.postMessage({ op, file, key, signature }),
+                         () => finish({ status: READ_FAILED }));
     });
+  }
+
+  // The signature file's text and the public key, when both are given.
+  async function signatureOf() {
+    const publicKey = $("public-key").value.trim();
+    if (!signatureFile || publicKey === "") return null;
+    return { text: await signatureFile.text(), publicKey };
   }
 
   function finish(result) {
@@ -119,6 +136,38 @@
     focusVerdict();
   }
 
+  // The signature's verdict beside the container's; a failed one makes the headline.
+  function showSignature(sig, containerGood) {
+    $("public-key").setAttribute("aria-invalid", sig && sig.badPublicKey ? "true" : "false");
+    $("public-key-error").textContent = sig && sig.badPublicKey
+      ? "This is not a public key: give the line beginning RW from the signer's .pub file." : "";
+    if (!sig || sig.badPublicKey) {
+      $("signature-verdict").textContent = signatureFile && !sig ? (
+        $("public-key").value.trim() === "" ? "not checked: give the signer's public key"
+                                            : "not checked: the container failed its own checks")
+        : sig ? "not checked" : "";
+      return;
+    }
+    const what = `key ${sig.keyId}` + (sig.version !== null ? `, version ${sig.version}` : "") +
+                 (sig.device ? `, device ${sig.device}` : "");
+    if (sig.status === OK) {
+      $("signature-verdict").textContent = `signed by ${what}`;
+      if (containerGood) {
+        $("verdict").textContent += ` Signed by key ${sig.keyId}` +
+          (sig.version !== null ? `, version ${sig.version}.` : ".");
+      }
+      return;
+    }
+    $("signature-verdict").textContent = `${wordOf(sig.status)}: ${sig.reason || what}`;
+    if (containerGood) {
+      $("verdict").textContent = SIGNATURE_SENTENCES[sig.status] || SIGNATURE_SENTENCES[BAD_SIGNATURE];
+      $("verdict").dataset.status = wordOf(sig.status);
+      $("verdict").className = "bad";
+      $("word").textContent = wordOf(sig.status);
+      $("explanation").textContent = sig.reason ? `Why: ${sig.reason}.` : "";
+    }
+  }
+
   // A state of the page that is not a container's verdict: said in the same place.
   function say(sentence, word) {
     $("verdict").textContent = sentence;
@@ -143,7 +192,7 @@
   function clear() {
     for (const id of ["verdict", "word", "explanation", "image-size", "container-size",
                       "image-crc32", "payload-crc32", "payload-ok", "image-ok", "words",
-                      "progress-text"]) {
+                      "progress-text", "signature-verdict"]) {
       $(id).textContent = "";
     }
     $("verdict").className = "";
@@ -165,7 +214,8 @@
     if (result.status === CANCELLED) return say(SENTENCES[CANCELLED], wordOf(CANCELLED));
     $("progress").value = 1;
     show(result.status, result.info, file, result.keyed);
-    if (result.status === OK && result.keyed) {
+    showSignature(result.signature, result.status === OK);
+    if (result.status === OK && result.keyed && (!result.signature || result.signature.status === OK)) {
       verified = { file, key };
       $("save").disabled = false;
     }
@@ -277,6 +327,11 @@
     const file = $("file").files[0];
     $("file").value = "";
     if (file) pick(file);
+  });
+  $("signature").addEventListener("change", () => {
+    signatureFile = $("signature").files[0] || null;
+    $("signature").value = "";
+    if (current) check();
   });
   $("check").addEventListener("click", check);
   $("save").addEventListener("click", save);

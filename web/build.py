@@ -30,7 +30,12 @@ exported = ["tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_finish",
             "tarn_page_info_container_size", "tarn_page_info_image_crc",
             "tarn_page_info_payload_crc", "tarn_page_info_payload_checked",
             "tarn_page_info_payload_ok", "tarn_page_info_image_checked",
-            "tarn_page_info_image_ok", "malloc", "free"]
+            "tarn_page_info_image_ok", "tarn_public_key_from_text", "tarn_verifier_init",
+            "tarn_verifier_update", "tarn_verifier_finish", "tarn_page_verifier_size",
+            "tarn_page_public_key_size", "tarn_page_signature_info_size",
+            "tarn_page_signature_key_id", "tarn_page_signature_has_version",
+            "tarn_page_signature_version", "tarn_page_signature_device",
+            "tarn_page_signature_reason", "malloc", "free"]
 module = os.path.join(out_dir, "tarn-module.js")
 subprocess.run([
     "emcc", "-Os", "-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror",

@@ -1,14 +1,17 @@
 // The inspector's engine, in a Web Worker: the core (compiled to WebAssembly above) driven over
 // slices of the picked file, so that a container of any size is checked with a few MiB of
 // memory and the page's own thread stays free to draw. One worker a run: cancelling a run ends
-// its worker. Messages in: {op: "check" | "save" | "encode", file, key}, and {op: "ack"} for
-// each piece of output the page has written; out: {words}, {progress: bytes}, {badKey}, {piece},
-// {done: {status, info, header}}.
+// its worker. Messages in: {op: "check" | "save" | "encode", file, key, signature: {text,
+// publicKey} or null}, and {op: "ack"} for each piece of output the page has written; out:
+// {words}, {progress: bytes}, {badKey}, {piece}, {done: {status, info, header, signature}}. A
+// signature is checked in the same pass that checks the container.
 "use strict";
 const SLICE = 1 << 20; // bytes read from the file at a time
 const OK = 0;
 const BAD_KEY = 7;
 const READ_FAILED = 10;
+const INVALID_ARGUMENT = 14;
+const TEXT_MAX = 16384; // a signature file's text, or a public key's
 let tarn = null;
 let mem = {};
 
@@ -20,7 +23,9 @@ const ready = createTarnModule({
   const state = Math.max(m._tarn_page_decoder_size(), m._tarn_page_encoder_size());
   mem = { state: alloc(state), key: alloc(m._tarn_page_key_size()), hex: alloc(64),
           info: alloc(m._tarn_page_info_size()), written: alloc(4), header: alloc(52),
-          input: alloc(SLICE), output: alloc(SLICE + 8) };
+          input: alloc(SLICE), output: alloc(SLICE + 8),
+          verifier: alloc(m._tarn_page_verifier_size()), publicKey: alloc(m._tarn_page_public_key_size()),
+          signatureInfo: alloc(m._tarn_page_signature_info_size()), text: alloc(TEXT_MAX) };
   // The library's words for its statuses, by number, for the page to show.
   const words = [];
   for (let s = 0; s < 32; ++s) words.push(m.UTF8ToString(m._tarn_status_name(s)));
@@ -43,6 +48,40 @@ function readInfo() {
            payloadOk: t._tarn_page_info_payload_ok(p) !== 0,
            imageChecked: t._tarn_page_info_image_checked(p) !== 0,
            imageOk: t._tarn_page_info_image_ok(p) !== 0 };
+}
+
+// What a signature said: the key id as minisign shows it, its version and device, and why not.
+function readSignature(status) {
+  const p = mem.signatureInfo, t = tarn;
+  let id = "";
+  for (let i = 7; i >= 0; --i) id += t._tarn_page_signature_key_id(p, i).toString(16).padStart(2, "0");
+  return { status, keyId: id.toUpperCase(),
+           version: t._tarn_page_signature_has_version(p) ? t._tarn_page_signature_version(p) : null,
+           device: t.UTF8ToString(t._tarn_page_signature_device(p)) || null,
+           reason: t.UTF8ToString(t._tarn_page_signature_reason(p)) };
+}
+
+// Text into the module's text buffer: its length, or -1 when it is too long to be what it says.
+function putText(text) {
+  const bytes = new TextEncoder().encode(text);
+  if (bytes.length > TEXT_MAX) return -1;
+  heap().set(bytes, mem.text);
+  return bytes.length;
+}
+
+// The checker made ready for a signature file's text under a public key's: {live: true}, or
+// the verdict already reached (a public key that is not one: INVALID_ARGUMENT).
+function startSignature(signature) {
+  let n = putText(signature.publicKey);
+  if (n < 0 || tarn._tarn_public_key_from_text(mem.publicKey, mem.text, n) !== OK) {
+    return { done: { status: INVALID_ARGUMENT, badPublicKey: true } };
+  }
+  n = putText(signature.text);
+  heap().fill(0, mem.signatureInfo, mem.signatureInfo + tarn._tarn_page_signature_info_size());
+  // A text too long is no signature file: refused as one.
+  const status = tarn._tarn_verifier_init(mem.verifier, mem.publicKey, mem.text, Math.max(n, 0), 0,
+                                          mem.signatureInfo);
+  return status === OK ? { live: true } : { done: readSignature(status) };
 }
 
 // The key's text into the module's key object: null for none, BAD_KEY for one that is not.
@@ -99,7 +138,8 @@ function progress(at) {
   postMessage({ progress: at });
 }
 
-async function decode(file, text, output) {
+async function decode(file, text, output, signature) {
+  const signed = signature ? startSignature(signature) : null;
   let key = loadKey(text);
   if (key === BAD_KEY) {
     postMessage({ badKey: true });
@@ -110,6 +150,7 @@ async function decode(file, text, output) {
   try {
     for await (const piece of pieces(file)) {
       heap().set(piece, mem.input);
+      if (signed && signed.live) tarn._tarn_verifier_update(mem.verifier, mem.input, piece.length);
       const status = tarn._tarn_decoder_update(mem.state, mem.input, piece.length,
                                                key === null ? 0 : mem.output, mem.written);
       if (status !== OK) break; // finish repeats it
@@ -124,7 +165,14 @@ async function decode(file, text, output) {
   }
   const status = tarn._tarn_decoder_finish(mem.state, mem.info);
   wipe(mem.output, SLICE + 8);
-  return { status, info: readInfo(), keyed: key !== null };
+  let signatureResult = signed ? signed.done : null;
+  if (signed && signed.live) {
+    // Only a whole file was fed to the checker: after a container that failed early, the
+    // signature is not judged (the container's verdict says all).
+    signatureResult = at === file.size
+        ? readSignature(tarn._tarn_verifier_finish(mem.verifier, mem.signatureInfo)) : null;
+  }
+  return { status, info: readInfo(), keyed: key !== null, signature: signatureResult };
 }
 
 async function encode(file, text) {
@@ -166,6 +214,6 @@ onmessage = async (e) => {
   }
   await ready;
   const done = msg.op === "encode" ? await encode(msg.file, msg.key)
-                                   : await decode(msg.file, msg.key, msg.op === "save");
+                                   : await decode(msg.file, msg.key, msg.op === "save", msg.signature);
   postMessage({ done });
 };

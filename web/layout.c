@@ -43,3 +43,30 @@ int tarn_page_info_image_checked(const tarn_info* info) {
 int tarn_page_info_image_ok(const tarn_info* info) {
   return info->image_ok;
 }
+
+/* Signatures: the checker's and the public key's sizes, and the fields of tarn_signature_info. */
+size_t tarn_page_verifier_size(void) {
+  return sizeof(tarn_verifier);
+}
+size_t tarn_page_public_key_size(void) {
+  return sizeof(tarn_public_key);
+}
+size_t tarn_page_signature_info_size(void) {
+  return sizeof(tarn_signature_info);
+}
+int tarn_page_signature_key_id(const tarn_signature_info* info, int i) {
+  return info->key_id[i];
+}
+int tarn_page_signature_has_version(const tarn_signature_info* info) {
+  return info->has_version;
+}
+/* Versions up to 2^53 are exact in a JavaScript number. */
+double tarn_page_signature_version(const tarn_signature_info* info) {
+  return (double)info->version;
+}
+const char* tarn_page_signature_device(const tarn_signature_info* info) {
+  return info->device;
+}
+const char* tarn_page_signature_reason(const tarn_signature_info* info) {
+  return info->reason != NULL ? info->reason : "";
+}

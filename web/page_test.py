@@ -198,6 +198,38 @@ class PageTest(unittest.TestCase):
             time.sleep(0.05)
         self.assertIn("Pick a container file first", self.text("verdict"))
 
+    def test_2c_signatures(self):
+        tool = os.path.join(os.path.dirname(TARN), "tarntool")
+        run = lambda *args: subprocess.run([tool, *args], cwd=self.work, capture_output=True)
+        if b"without libsodium" in run("sign", "--secret-key", "none", "none").stderr:
+            self.skipTest("this tarntool makes no signatures (built without libsodium)")
+        image = self.file("signed.bin", os.urandom(70000))
+        container = os.path.join(self.work, "signed.cnt")
+        subprocess.run([TARN, "/C", image, container, KEY], check=True, stdout=subprocess.DEVNULL)
+        good = open(container, "rb").read()
+        run("keygen", "--signing", "--public-key", "page.pub", "--secret-key", "page.sec")
+        self.assertEqual(run("sign", "--secret-key", "page.sec", "--version", "7", container)
+                         .returncode, 0)
+        public = open(os.path.join(self.work, "page.pub")).read().splitlines()[1]
+        self.driver.find_element(By.ID, "public-key").send_keys(public)
+        self.driver.find_element(By.ID, "signature").send_keys(container + ".minisig")
+        self.assertEqual(self.check(container, KEY), "ok")
+        self.assertIn(", version 7.", self.text("verdict"))
+        self.assertTrue(self.text("signature-verdict").startswith("signed by key "))
+        # Another container under the same key, both CRCs right, with this one's signature.
+        subprocess.run([TARN, "/C", self.file("signed.bin", os.urandom(70000)), container, KEY],
+                       check=True, stdout=subprocess.DEVNULL)
+        self.assertEqual(self.check(container, KEY), "bad-signature")
+        self.assertIn("not those signed", self.text("explanation"))
+        # A public key that is not one: marked; the container's check stands.
+        self.file("signed.cnt", good)
+        field = self.driver.find_element(By.ID, "public-key")
+        field.clear()
+        field.send_keys("RWnotakey")
+        self.assertEqual(self.check(container), "ok")
+        self.assertEqual(field.get_attribute("aria-invalid"), "true")
+        self.driver.get("file://" + os.path.abspath(PAGE))  # the signature forgotten
+
     def test_3_a_gigabyte_with_bounded_memory(self):
         # A container of 1 GiB of zero bytes (sparse on disk), its payload CRC made to match.
         size = 1 << 30
