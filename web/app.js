@@ -56,6 +56,7 @@
       worker.onmessage = async (e) => {
         const msg = e.data;
         if (msg.words) words = msg.words;
+        if (msg.kernels) document.body.dataset.kernels = msg.kernels;
         if (msg.badKey) markKey(true);
         if (msg.progress !== undefined) showProgress(msg.progress, file.size, started);
         if (msg.piece) {
@@ -69,7 +70,9 @@
         if (msg.done) finish(msg.done);
       };
       worker.onerror = () => finish({ status: READ_FAILED });
-      signatureOf().then((signature) => worker.postMessage({ op, file, key, signature }),
+      // "#portable" in the address: the portable kernels, for comparison.
+      const portable = location.hash === "#portable";
+      signatureOf().then((signature) => worker.postMessage({ op, file, key, signature, portable }),
                          () => finish({ status: READ_FAILED }));
     });
   }

@@ -15,13 +15,21 @@ ROOT = os.path.dirname(HERE)
 out_dir = os.path.abspath(sys.argv[1])
 os.makedirs(out_dir, exist_ok=True)
 
-# The core and the portable kernels, as lib/sources.txt lists them.
-sources = []
-for line in open(os.path.join(ROOT, "lib", "sources.txt")):
-    words = line.split()
-    if len(words) == 2 and not line.startswith("#") and words[0] in ("core", "portable"):
-        sources.append(os.path.join(ROOT, "lib", words[1]))
-sources.append(os.path.join(HERE, "layout.c"))  # sizes and fields, asked of the module
+
+
+def listed(*parts):
+    """The library's sources of those parts, as lib/sources.txt lists them."""
+    found = []
+    for line in open(os.path.join(ROOT, "lib", "sources.txt")):
+        words = line.split()
+        if len(words) == 2 and not line.startswith("#") and words[0] in parts:
+            found.append(os.path.join(ROOT, "lib", words[1]))
+    return found
+
+
+# Two builds of the core: with the portable kernels, and with the WebAssembly SIMD ones; the
+# engine loads the second where the browser validates SIMD. The layout's accessors in both.
+layout = os.path.join(HERE, "layout.c")  # sizes and fields, asked of the module
 exported = ["tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_finish",
             "tarn_encoder_init", "tarn_encoder_update", "tarn_encoder_finish",
             "tarn_key_from_hex", "tarn_key_from_text", "tarn_version", "tarn_status_name",
@@ -36,21 +44,35 @@ exported = ["tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_finish",
             "tarn_page_signature_key_id", "tarn_page_signature_has_version",
             "tarn_page_signature_version", "tarn_page_signature_device",
             "tarn_page_signature_reason", "malloc", "free"]
-module = os.path.join(out_dir, "tarn-module.js")
-subprocess.run([
-    "emcc", "-Os", "-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror",
-    "-I" + os.path.join(ROOT, "include"), "-I" + os.path.join(ROOT, "lib"),
-    "-DTARN_STATIC", "-DTARN_BUILDING_LIBRARY", *sources,
-    "-sEXPORTED_FUNCTIONS=" + ",".join("_" + f for f in exported),
-    "-sEXPORTED_RUNTIME_METHODS=UTF8ToString",
-    "-sMODULARIZE=1", "-sEXPORT_NAME=createTarnModule",
-    "-sENVIRONMENT=worker", "-sFILESYSTEM=0", "-sDYNAMIC_EXECUTION=0",
-    "-sINITIAL_MEMORY=16777216", "-sALLOW_MEMORY_GROWTH=0",
-    "-o", module,
-], check=True, env=dict(os.environ, NODE_PATH=os.pathsep.join(
+env = dict(os.environ, NODE_PATH=os.pathsep.join(
     # Debian's JavaScript modules (the optimiser's parser), for a Node.js that does not look
     # there itself.
-    p for p in (os.environ.get("NODE_PATH"), "/usr/share/nodejs") if p)))
+    p for p in (os.environ.get("NODE_PATH"), "/usr/share/nodejs") if p))
+
+
+def build(name, kernels, flags):
+    """One module: its loader's code (its factory `name`) and its WebAssembly, as text."""
+    module = os.path.join(out_dir, name + ".js")
+    subprocess.run([
+        "emcc", "-Os", "-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror", *flags,
+        "-I" + os.path.join(ROOT, "include"), "-I" + os.path.join(ROOT, "lib"),
+        "-DTARN_STATIC", "-DTARN_BUILDING_LIBRARY", *listed("core", kernels), layout,
+        "-sEXPORTED_FUNCTIONS=" + ",".join("_" + f for f in exported),
+        "-sEXPORTED_RUNTIME_METHODS=UTF8ToString",
+        "-sMODULARIZE=1", "-sEXPORT_NAME=" + name,
+        "-sENVIRONMENT=worker", "-sFILESYSTEM=0", "-sDYNAMIC_EXECUTION=0",
+        "-sINITIAL_MEMORY=16777216", "-sALLOW_MEMORY_GROWTH=0",
+        "-o", module,
+    ], check=True, env=env)
+    wasm = module[:-3] + ".wasm"
+    loader, code = open(module).read(), base64.b64encode(open(wasm, "rb").read()).decode()
+    os.remove(module)
+    os.remove(wasm)
+    return loader, code
+
+
+portable_loader, portable_code = build("createTarnPortable", "portable", [])
+simd_loader, simd_code = build("createTarnSimd", "simd", ["-msimd128"])
 
 
 def read(name):
@@ -62,13 +84,12 @@ def digest(text):
     return "'sha256-" + base64.b64encode(hashlib.sha256(text.encode()).digest()).decode() + "'"
 
 
-# The module's code goes into the page as text, handed to the loader: nothing is fetched, not
-# even from a data: address.
-wasm = module[:-3] + ".wasm"
-code = base64.b64encode(open(wasm, "rb").read()).decode()
-# The engine runs in a Web Worker made from a text the page holds: the module, its code and
-# engine.js; the page's own script is app.js.
-engine = open(module).read() + f'\nconst TARN_WASM = "{code}";\n' + read("engine.js")
+# The modules' code goes into the page as text, handed to the loaders: nothing is fetched, not
+# even from a data: address. The engine runs in a Web Worker made from a text the page holds:
+# both loaders, both modules' code and engine.js; the page's own script is app.js.
+engine = (portable_loader + "\n" + simd_loader +
+          f'\nconst TARN_WASM = {{ portable: "{portable_code}", simd: "{simd_code}" }};\n' +
+          read("engine.js"))
 script = "const TARN_ENGINE = " + json.dumps(engine) + ";\n" + read("app.js")
 style = read("style.css")
 # Nothing may be fetched or sent: no connections, no forms, no frames, no other scripts.
@@ -80,6 +101,4 @@ page = page.replace("<!-- POLICY -->", f'<meta http-equiv="Content-Security-Poli
 page = page.replace("/* STYLE */", style).replace("/* SCRIPT */", script)
 with open(os.path.join(out_dir, "index.html"), "w") as f:
     f.write(page)
-os.remove(module)
-os.remove(wasm)
 print(f"{os.path.join(out_dir, 'index.html')}: {len(page.encode()) // 1024} KiB, self-contained")

@@ -2,9 +2,10 @@
 // slices of the picked file, so that a container of any size is checked with a few MiB of
 // memory and the page's own thread stays free to draw. One worker a run: cancelling a run ends
 // its worker. Messages in: {op: "check" | "save" | "encode", file, key, signature: {text,
-// publicKey} or null}, and {op: "ack"} for each piece of output the page has written; out:
-// {words}, {progress: bytes}, {badKey}, {piece}, {done: {status, info, header, signature}}. A
-// signature is checked in the same pass that checks the container.
+// publicKey} or null, portable}, and {op: "ack"} for each piece of output the page has written;
+// out: {kernels: "simd" | "portable"}, {words}, {progress: bytes}, {badKey}, {piece}, {done:
+// {status, info, header, signature}}. A signature is checked in the same pass that checks the
+// container. `portable` asks for the portable kernels where SIMD would be used.
 "use strict";
 const SLICE = 1 << 20; // bytes read from the file at a time
 const OK = 0;
@@ -15,9 +16,25 @@ const TEXT_MAX = 16384; // a signature file's text, or a public key's
 let tarn = null;
 let mem = {};
 
-const ready = createTarnModule({
-  wasmBinary: Uint8Array.from(atob(TARN_WASM), (c) => c.charCodeAt(0)),
-}).then((m) => {
+// A module of one function returning a 128-bit constant: valid only where the browser has
+// WebAssembly SIMD, which then gets the SIMD kernels' build; any other the portable one.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0,
+                                   10, 22, 1, 20, 0, 253, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                   0, 0, 0, 0, 11]);
+let ready = null;
+
+function load(wantPortable) {
+  const kernels = !wantPortable && WebAssembly.validate(SIMD_PROBE) ? "simd" : "portable";
+  const create = kernels === "simd" ? createTarnSimd : createTarnPortable;
+  return create({
+    wasmBinary: Uint8Array.from(atob(TARN_WASM[kernels]), (c) => c.charCodeAt(0)),
+  }).then((m) => {
+    postMessage({ kernels });
+    return m;
+  });
+}
+
+function start(m) {
   tarn = m;
   const alloc = (n) => m._malloc(n);
   const state = Math.max(m._tarn_page_decoder_size(), m._tarn_page_encoder_size());
@@ -30,7 +47,7 @@ const ready = createTarnModule({
   const words = [];
   for (let s = 0; s < 32; ++s) words.push(m.UTF8ToString(m._tarn_status_name(s)));
   postMessage({ words });
-});
+}
 
 const heap = () => tarn.HEAPU8;
 const u32 = (ptr) => new DataView(heap().buffer).getUint32(ptr, true);
@@ -212,6 +229,7 @@ onmessage = async (e) => {
     if (go) go();
     return;
   }
+  if (!ready) ready = load(msg.portable === true).then(start);
   await ready;
   const done = msg.op === "encode" ? await encode(msg.file, msg.key)
                                    : await decode(msg.file, msg.key, msg.op === "save", msg.signature);

@@ -1,0 +1,106 @@
+/* The seam to the kernels filled for the page's WebAssembly with 128-bit SIMD: the cipher on
+ * four blocks a vector, two vectors interleaved (as the AVX2 kernel runs its groups), the rest
+ * one block at a time; the CRC-32 eight bytes a step with eight 1 KiB tables, made at first
+ * use. The page loads this build where the browser validates SIMD, the portable kernels'
+ * build elsewhere. */
+#include <wasm_simd128.h>
+
+#include "core/core.h"
+
+/* --- The cipher: lanes hold the first halves of four blocks, and their second halves. */
+#define TARNC_LANES 4
+
+typedef struct Halves {
+  v128_t a, b;
+} Halves;
+
+/* Four blocks' halves from 32 bytes, and back. */
+static Halves Split(const uint8_t* p) {
+  const v128_t x = wasm_v128_load(p), y = wasm_v128_load(p + 16);
+  Halves h;
+  h.a = wasm_i32x4_shuffle(x, y, 0, 2, 4, 6);
+  h.b = wasm_i32x4_shuffle(x, y, 1, 3, 5, 7);
+  return h;
+}
+
+static void Join(uint8_t* p, Halves h) {
+  wasm_v128_store(p, wasm_i32x4_shuffle(h.a, h.b, 0, 4, 1, 5));
+  wasm_v128_store(p + 16, wasm_i32x4_shuffle(h.a, h.b, 2, 6, 3, 7));
+}
+
+/* (x << 4) + (k ^ x) + ((x >> 5) ^ sum) + k2: one half's round function. */
+#define TARNC_F(x, k, sum, k2)                                                    \
+  wasm_i32x4_add(wasm_i32x4_add(wasm_i32x4_shl((x), 4), wasm_v128_xor((k), (x))), \
+                 wasm_i32x4_add(wasm_v128_xor(wasm_u32x4_shr((x), 5), (sum)), (k2)))
+
+TARNC_FN void tarnc_encipher(const uint32_t key[4], uint8_t* data, size_t blocks) {
+  const v128_t k0 = wasm_i32x4_splat((int32_t)key[0]), k1 = wasm_i32x4_splat((int32_t)key[1]);
+  const v128_t k2 = wasm_i32x4_splat((int32_t)key[2]), k3 = wasm_i32x4_splat((int32_t)key[3]);
+  for (; blocks >= 2 * TARNC_LANES; blocks -= 2 * TARNC_LANES, data += 16 * TARNC_LANES) {
+    Halves x = Split(data), y = Split(data + 8 * TARNC_LANES);
+    uint32_t sum = 0;
+    for (int round = 0; round < TARNC_ROUNDS; ++round) {
+      sum += TARNC_DELTA;
+      const v128_t s = wasm_i32x4_splat((int32_t)sum);
+      x.a = wasm_i32x4_add(x.a, TARNC_F(x.b, k0, s, k1));
+      y.a = wasm_i32x4_add(y.a, TARNC_F(y.b, k0, s, k1));
+      x.b = wasm_i32x4_add(x.b, TARNC_F(x.a, k2, s, k3));
+      y.b = wasm_i32x4_add(y.b, TARNC_F(y.a, k2, s, k3));
+    }
+    Join(data, x);
+    Join(data + 8 * TARNC_LANES, y);
+  }
+  tarnc_encipher_scalar(key, data, blocks);
+}
+
+TARNC_FN void tarnc_decipher(const uint32_t key[4], uint8_t* data, size_t blocks) {
+  const v128_t k0 = wasm_i32x4_splat((int32_t)key[0]), k1 = wasm_i32x4_splat((int32_t)key[1]);
+  const v128_t k2 = wasm_i32x4_splat((int32_t)key[2]), k3 = wasm_i32x4_splat((int32_t)key[3]);
+  for (; blocks >= 2 * TARNC_LANES; blocks -= 2 * TARNC_LANES, data += 16 * TARNC_LANES) {
+    Halves x = Split(data), y = Split(data + 8 * TARNC_LANES);
+    uint32_t sum = TARNC_DECIPHER_START;
+    for (int round = 0; round < TARNC_ROUNDS; ++round) {
+      const v128_t s = wasm_i32x4_splat((int32_t)sum);
+      x.b = wasm_i32x4_sub(x.b, TARNC_F(x.a, k2, s, k3));
+      y.b = wasm_i32x4_sub(y.b, TARNC_F(y.a, k2, s, k3));
+      x.a = wasm_i32x4_sub(x.a, TARNC_F(x.b, k0, s, k1));
+      y.a = wasm_i32x4_sub(y.a, TARNC_F(y.b, k0, s, k1));
+      sum -= TARNC_DELTA;
+    }
+    Join(data, x);
+    Join(data + 8 * TARNC_LANES, y);
+  }
+  tarnc_decipher_scalar(key, data, blocks);
+}
+
+/* --- The CRC-32, slicing by eight. */
+static uint32_t kSlices[8][256];
+static int g_sliced;
+
+static void MakeSlices(void) {
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int bit = 0; bit < 8; ++bit) c = c & 1 ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+    kSlices[0][i] = c;
+  }
+  for (uint32_t i = 0; i < 256; ++i) {
+    for (int t = 1; t < 8; ++t) {
+      const uint32_t prev = kSlices[t - 1][i];
+      kSlices[t][i] = (prev >> 8) ^ kSlices[0][prev & 0xFF];
+    }
+  }
+  g_sliced = 1;
+}
+
+TARNC_FN uint32_t tarnc_crc32_update(uint32_t reg, const void* data, size_t n) {
+  const uint8_t* p = (const uint8_t*)data;
+  if (!g_sliced) MakeSlices();
+  for (; n >= 8; n -= 8, p += 8) {
+    const uint32_t lo = reg ^ tarnc_le32(p), hi = tarnc_le32(p + 4);
+    reg = kSlices[7][lo & 0xFF] ^ kSlices[6][(lo >> 8) & 0xFF] ^ kSlices[5][(lo >> 16) & 0xFF] ^
+          kSlices[4][lo >> 24] ^ kSlices[3][hi & 0xFF] ^ kSlices[2][(hi >> 8) & 0xFF] ^
+          kSlices[1][(hi >> 16) & 0xFF] ^ kSlices[0][hi >> 24];
+  }
+  for (; n > 0; --n, ++p) reg = (reg >> 8) ^ kSlices[0][(reg ^ *p) & 0xFF];
+  return reg;
+}
