@@ -114,7 +114,7 @@ static void FePack(uint8_t out[32], const Fe a) {
     m[14] &= 0xFFFF;
     if (((m[15] >> 16) & 1) == 0) memcpy(t, m, sizeof t); /* t - p did not go below 0 */
   }
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     out[2 * i] = (uint8_t)t[i];
     out[2 * i + 1] = (uint8_t)(t[i] >> 8);
   }
@@ -122,7 +122,7 @@ static void FePack(uint8_t out[32], const Fe a) {
 
 /* 255 bits of a field element (the top bit of byte 31 is left out). */
 static void FeUnpack(Fe o, const uint8_t in[32]) {
-  for (int i = 0; i < 16; ++i) o[i] = (int32_t)in[2 * i] | (int32_t)in[2 * i + 1] << 8;
+  for (size_t i = 0; i < 16; ++i) o[i] = (int32_t)in[2 * i] | (int32_t)in[2 * i + 1] << 8;
   o[15] &= 0x7FFF;
 }
 

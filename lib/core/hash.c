@@ -52,7 +52,7 @@ static const uint64_t kRoundConstants[80] = {
 
 static void Sha512Block(uint64_t h[8], const uint8_t block[128]) {
   uint64_t w[16], s[8];
-  for (int i = 0; i < 16; ++i) w[i] = Load64Be(block + 8 * i);
+  for (size_t i = 0; i < 16; ++i) w[i] = Load64Be(block + 8 * i);
   for (int i = 0; i < 8; ++i) s[i] = h[i];
   for (int i = 0; i < 80; ++i) {
     if (i >= 16) {
@@ -132,7 +132,7 @@ static const uint8_t kMix[8][4] = {{0, 4, 8, 12},  {1, 5, 9, 13},  {2, 6, 10, 14
 
 static void Blake2bBlock(uint64_t h[8], const uint8_t block[128], uint64_t count, int last) {
   uint64_t v[16], m[16];
-  for (int i = 0; i < 16; ++i) m[i] = Load64Le(block + 8 * i);
+  for (size_t i = 0; i < 16; ++i) m[i] = Load64Le(block + 8 * i);
   for (int i = 0; i < 8; ++i) {
     v[i] = h[i];
     v[i + 8] = kIv[i];
@@ -140,7 +140,7 @@ static void Blake2bBlock(uint64_t h[8], const uint8_t block[128], uint64_t count
   v[12] ^= count; /* the count's high word stays 0 below 2^64 bytes */
   if (last) v[14] = ~v[14];
   for (int r = 0; r < 12; ++r) {
-    for (int g = 0; g < 8; ++g) {
+    for (size_t g = 0; g < 8; ++g) {
       uint64_t* a = &v[kMix[g][0]];
       uint64_t* b = &v[kMix[g][1]];
       uint64_t* c = &v[kMix[g][2]];

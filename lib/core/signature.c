@@ -279,10 +279,12 @@ tarn_status tarn_verifier_save(const tarn_verifier* v, uint8_t blob[TARN_VERIFIE
   }
   const tarn_verifier_state_* s = &v->u_.state_;
   memset(blob, 0, TARN_VERIFIER_RESUME_SIZE);
-  memcpy(blob, "TVS", 3);
+  blob[0] = 'T';
+  blob[1] = 'V';
+  blob[2] = 'S';
   blob[3] = TARNC_VBLOB_VERSION;
   blob[kAtFlags] = (uint8_t)(s->info.prehashed | s->info.has_version << 1);
-  for (int i = 0; i < 8; ++i) Put64(blob + kAtHash + 8 * i, s->hash.h[i]);
+  for (size_t i = 0; i < 8; ++i) Put64(blob + kAtHash + 8 * i, s->hash.h[i]);
   Put64(blob + kAtCount, s->hash.count);
   tarnc_put_le32(blob + kAtFill, s->hash.fill);
   memcpy(blob + kAtBuf, s->hash.buf, 128);
@@ -307,7 +309,7 @@ tarn_status tarn_verifier_resume(tarn_verifier* v, const tarn_public_key* key,
   memset(v, 0, sizeof *v);
   s->info.prehashed = blob[kAtFlags] & 1;
   s->info.has_version = blob[kAtFlags] >> 1;
-  for (int i = 0; i < 8; ++i) s->hash.h[i] = Get64(blob + kAtHash + 8 * i);
+  for (size_t i = 0; i < 8; ++i) s->hash.h[i] = Get64(blob + kAtHash + 8 * i);
   s->hash.count = Get64(blob + kAtCount);
   s->hash.fill = tarnc_le32(blob + kAtFill);
   memcpy(s->hash.buf, blob + kAtBuf, 128);

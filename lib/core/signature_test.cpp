@@ -17,7 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes RandomBytes(std::size_t n) {
   Bytes b(n);
-  randombytes_buf(b.data(), n);
+  if (n != 0) randombytes_buf(b.data(), n);
   return b;
 }
 

@@ -215,6 +215,10 @@ void Close(FileHandle file);
 // cause (its reason names $TMPDIR when the folder itself is the trouble).
 FileHandle CreateTemporaryFile();
 
+// Moves an open regular file's position back to its start, so that a file written at offsets
+// (which on Windows moves the position too) is read whole as a stream. False on failure.
+Status Rewind(FileHandle file);
+
 // Reads up to n bytes from where `stream` stands: the count, 0 at its end (a pipe whose writer
 // closed), -1 on failure.
 std::int64_t ReadSome(FileHandle stream, void* buffer, std::size_t n);

@@ -779,6 +779,10 @@ FileHandle CreateTemporaryFile() {
   return fd;
 }
 
+Status Rewind(FileHandle file) {
+  return lseek(static_cast<int>(file), 0, SEEK_SET) == 0 ? Status(true) : Status(Failed());
+}
+
 std::int64_t ReadSome(FileHandle stream, void* buffer, std::size_t n) {
   for (;;) {
     const ssize_t got = read(static_cast<int>(stream), buffer, n);

@@ -465,6 +465,12 @@ FileHandle CreateTemporaryFile() {
   return reinterpret_cast<FileHandle>(file);
 }
 
+Status Rewind(FileHandle file) {
+  LARGE_INTEGER start = {};
+  return SetFilePointerEx(ToHandle(file), start, nullptr, FILE_BEGIN) ? Status(true)
+                                                                      : Status(Failed());
+}
+
 std::int64_t ReadSome(FileHandle stream, void* buffer, std::size_t n) {
   DWORD got = 0;
   const DWORD chunk = ChunkOf(n, 0x10000000);

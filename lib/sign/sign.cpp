@@ -227,7 +227,8 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
   char id[17];
   (void)std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(Load64(k.key_id)));
   unsigned char pub[42];
-  std::memcpy(pub, "Ed", 2);
+  pub[0] = 'E';
+  pub[1] = 'd';
   std::memcpy(pub + 2, k.key_id, 8);
   std::memcpy(pub + 10, pk, 32);
   const std::string pub_text =
@@ -279,7 +280,8 @@ tarn_status tarn_sign_file(const char* input, const char* secret_text, size_t se
   unsigned char digest[crypto_generichash_BYTES_MAX];
   crypto_generichash_final(&h, digest, sizeof digest);
   unsigned char sig[74];
-  std::memcpy(sig, "ED", 2);
+  sig[0] = 'E';
+  sig[1] = 'D';
   std::memcpy(sig + 2, k.key_id, 8);
   crypto_sign_detached(sig + 10, nullptr, digest, sizeof digest, k.secret);
   // The comment's signature covers the file's signature and the comment.

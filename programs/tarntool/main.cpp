@@ -257,7 +257,22 @@ int CheckFiles(const Options& options, const tarn_key* key, const tarn_public_ke
   auto work = [&] {
     for (std::size_t i = next++; i < options.files.size(); i = next++) {
       ProgressLine line(options.files[i], progress);
-      if (IsStdio(options.files[i])) {
+      if (IsStdio(options.files[i]) && signer != nullptr) {
+        // One read of the pipe: the signature checked as it goes into a temporary file, which
+        // the container's check then reads.
+        SignedSpool spool;
+        const tarn::platform::FileHandle file =
+            SpoolSigned(options.signing, *signer, tarn::process::StandardInput(), &spool);
+        if (file == tarn::platform::kNoFile) {
+          results[i].status = TARN_READ_FAILED;
+        } else {
+          results[i].status = tarn::codec::RunDecode(tarn::codec::End{nullptr, file}, nullptr, key,
+                                                     nullptr, &results[i].info, line.fn(), &line);
+          tarn::platform::Close(file);
+          FinishSigned(&spool);
+          results[i].signature = spool.check;
+        }
+      } else if (IsStdio(options.files[i])) {
         results[i].status = tarn::codec::RunDecode(EndOf("-", false), nullptr, key, nullptr,
                                                    &results[i].info, line.fn(), &line);
       } else {
@@ -265,7 +280,7 @@ int CheckFiles(const Options& options, const tarn_key* key, const tarn_public_ke
             tarn_verify_file(options.files[i].c_str(), key, &results[i].info, line.fn(), &line);
       }
       tarn_last_cause(&results[i].cause);
-      if (signer != nullptr && tarn_status_is_verdict(results[i].status)) {
+      if (signer != nullptr && !results[i].signature && tarn_status_is_verdict(results[i].status)) {
         results[i].signature = CheckSignature(options.signing, *signer, options.files[i]);
       }
     }
@@ -664,8 +679,9 @@ int Run(int argc, char** argv) {
           "FILE with it\n");
       return kExitTrouble;
     }
-    if (signed_ && std::count_if(options.files.begin(), options.files.end(), IsStdio) > 0) {
-      Message("-", "a signature is checked on a named file: save the stream first");
+    if (signed_ && options.signing.signature.empty() &&
+        std::count_if(options.files.begin(), options.files.end(), IsStdio) > 0) {
+      Message("-", "the standard input has no FILE.minisig beside it: give --signature");
       return kExitTrouble;
     }
     tarn_public_key signer{};

@@ -126,6 +126,10 @@ int KeygenSigning(const SigningOptions& options, bool quiet, Printer out) {
 
 int SignFiles(const SigningOptions& options, const std::vector<std::string>& files, bool quiet,
               Printer out) {
+  if (tarn_can_sign() == 0) {
+    Say("this build makes no signatures (built without libsodium); it checks them");
+    return 2;
+  }
   if (!options.signature.empty() && files.size() != 1) {
     Say("--signature names one signature file: give one FILE with it");
     return 2;
@@ -169,11 +173,17 @@ int SignFiles(const SigningOptions& options, const std::vector<std::string>& fil
     const std::string target = options.signature.empty() ? file + ".minisig" : options.signature;
     std::string why;
     if (!ReplaceFile(target, text, &why)) {
-      Say(target + ": cannot write the signature: " + why);
+      std::string line = target;
+      line.append(": cannot write the signature: ").append(why);
+      Say(line);
       status = 2;
       continue;
     }
-    if (!quiet) out(target + ": signed " + file + "\n");
+    if (!quiet) {
+      std::string line = target;
+      line.append(": signed ").append(file).append("\n");
+      out(line);
+    }
   }
   return status;
 }
@@ -181,7 +191,7 @@ int SignFiles(const SigningOptions& options, const std::vector<std::string>& fil
 bool LoadPublicKey(const std::string& name, tarn_public_key* key, std::string* error) {
   std::string text;
   int code = 0;
-  if (!ReadPublicFile(name, TARN_PUBLIC_KEY_TEXT_MAX * 4, &text, &code)) {
+  if (!ReadPublicFile(name, std::size_t{TARN_PUBLIC_KEY_TEXT_MAX} * 4, &text, &code)) {
     *error = name + ": cannot read the public key file: " +
              (code == EFBIG ? std::string("too large for one") : tarn::platform::ErrorText(code));
     return false;
@@ -218,6 +228,51 @@ SignatureCheck CheckSignature(const SigningOptions& options, const tarn_public_k
     check.trouble = file + ": " + tarn_status_string(check.status) + CauseOfLastCall();
   }
   return check;
+}
+
+tarn::platform::FileHandle SpoolSigned(const SigningOptions& options, const tarn_public_key& key,
+                                       tarn::platform::FileHandle in, SignedSpool* spool) {
+  namespace platform = tarn::platform;
+  std::string text;
+  int code = 0;
+  if (!ReadPublicFile(options.signature, 16384, &text, &code)) {
+    spool->check.status = code == ENOENT ? TARN_NO_SIGNATURE : TARN_CANT_OPEN_INPUT;
+    if (code != ENOENT) {
+      spool->check.trouble =
+          options.signature + ": cannot read the signature: " +
+          (code == EFBIG ? std::string("too large for one") : platform::ErrorText(code));
+    }
+  } else {
+    const tarn_signature_policy policy{options.min_version,
+                                       options.device.empty() ? nullptr : options.device.c_str()};
+    spool->check.status = tarn_verifier_init(&spool->verifier, &key, text.data(), text.size(),
+                                             &policy, &spool->check.info);
+    spool->live = spool->check.status == TARN_OK;
+  }
+  const platform::FileHandle file = platform::CreateTemporaryFile();
+  if (file == platform::kNoFile) return file;
+  std::vector<unsigned char> buffer(std::size_t{1} << 20);
+  for (std::uint64_t at = 0;;) {
+    const std::int64_t got = platform::ReadSome(in, buffer.data(), buffer.size());
+    if (got == 0) break;
+    const auto n = static_cast<std::size_t>(got);
+    if (got < 0 || !platform::WriteAt(file, buffer.data(), n, at)) {
+      platform::Close(file);
+      return platform::kNoFile;
+    }
+    if (spool->live) (void)tarn_verifier_update(&spool->verifier, buffer.data(), n);
+    at += n;
+  }
+  if (!platform::Rewind(file)) {
+    platform::Close(file);
+    return platform::kNoFile;
+  }
+  return file;
+}
+
+void FinishSigned(SignedSpool* spool) {
+  if (spool->live) spool->check.status = tarn_verifier_finish(&spool->verifier, &spool->check.info);
+  spool->live = false;
 }
 
 std::string SignatureWords(const SigningOptions& options, const SignatureCheck& check) {

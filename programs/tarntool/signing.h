@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "key_source.h"
+#include "platform/platform.h"
 #include "tarn/tarn.h"
 
 namespace tarntool {
@@ -44,6 +45,19 @@ bool LoadPublicKey(const std::string& name, tarn_public_key* key, std::string* e
 // Checks `file` against its signature (options.signature, or FILE.minisig).
 SignatureCheck CheckSignature(const SigningOptions& options, const tarn_public_key& key,
                               const std::string& file);
+
+// The standard input checked against its signature as it is read, once: its bytes go to the
+// checker (when the signature file's own checks passed) and into an unnamed temporary file,
+// which is returned rewound for the container's check; kNoFile when the input could not be
+// read or kept (the cause is the thread's last). finish ends the checker's part into *check.
+struct SignedSpool {
+  tarn_verifier verifier;
+  SignatureCheck check;
+  bool live = false;  // the checker takes the bytes
+};
+tarn::platform::FileHandle SpoolSigned(const SigningOptions& options, const tarn_public_key& key,
+                                       tarn::platform::FileHandle in, SignedSpool* spool);
+void FinishSigned(SignedSpool* spool);
 
 // The verdict's words: "signature ok", "bad signature (...)", "no signature", "older than N",
 // "made for another device".

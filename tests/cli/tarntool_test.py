@@ -544,6 +544,14 @@ class SignatureTest(ToolCase):
                 self.assertIn(want, out)
         rc, out, _ = self.tool("verify", "--public-key", "k.pub", "--json", "unsigned.cnt")
         self.assertEqual((rc, json.loads(out)[0]["signature"]["verdict"]), (1, "no-signature"))
+        # Through a pipe, read once: the signature checked as the bytes arrive.
+        for data, want_rc, want in ((self.read("fw.cnt"), 0, b"; signature ok"),
+                                    (self.read("fw.cnt")[:-1] + b"x", 1, b"; bad signature")):
+            proc = subprocess.run([TOOL, "verify", "--public-key", "k.pub", "--signature",
+                                   "fw.cnt.minisig", "-"], cwd=self.dir, input=data,
+                                  capture_output=True, timeout=60)
+            self.assertEqual(proc.returncode, want_rc, proc.stderr)
+            self.assertIn(want, proc.stdout)
         # A comment that would smuggle in a field is refused before anything is signed.
         rc, _, err = self.tool("sign", "--secret-key", "k.key", "--comment", "x version=9",
                                "unsigned.cnt")
