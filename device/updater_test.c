@@ -183,8 +183,9 @@ static void TestSignedUpdates(const tarn_key* key) {
   g_cut_at = -1;
   Check(Update(g_container, size, key, &boots) == TARN_OK, "an uncut signed 100 KiB update");
   ops = g_ops;
-  CutEverywhere(BIG, size, key, ops, 211);
-  BoardWriteNumber(", 100 KiB: cuts ", (uint32_t)(2 * ((ops + 210) / 211)));
+  CutEverywhere(BIG, size, key, ops, 53);
+  BoardWriteNumber(", 100 KiB: cuts ", (uint32_t)(2 * ((ops + 52) / 53)));
+  BoardWriteNumber(" of ", (uint32_t)(2 * ops));
   BoardWrite("\n");
 
   /* A new update while an image is installed: refused before anything is erased, the
