@@ -54,7 +54,7 @@ def build(name, kernels, flags):
     """One module: its loader's code (its factory `name`) and its WebAssembly, as text."""
     module = os.path.join(out_dir, name + ".js")
     subprocess.run([
-        "emcc", "-Os", "-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror", *flags,
+        "emcc", "-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror", *flags,
         "-I" + os.path.join(ROOT, "include"), "-I" + os.path.join(ROOT, "lib"),
         "-DTARN_STATIC", "-DTARN_BUILDING_LIBRARY", *listed("core", kernels), layout,
         "-sEXPORTED_FUNCTIONS=" + ",".join("_" + f for f in exported),
@@ -71,8 +71,10 @@ def build(name, kernels, flags):
     return loader, code
 
 
-portable_loader, portable_code = build("createTarnPortable", "portable", [])
-simd_loader, simd_code = build("createTarnSimd", "simd", ["-msimd128"])
+# The portable build small; the SIMD one for speed (its groups' loops unrolled: 16 KiB of
+# WebAssembly against 12 KiB at -Os, and about a third faster).
+portable_loader, portable_code = build("createTarnPortable", "portable", ["-Os"])
+simd_loader, simd_code = build("createTarnSimd", "simd", ["-O3", "-msimd128"])
 
 
 def read(name):

@@ -1,14 +1,18 @@
 /* The seam to the kernels filled for the page's WebAssembly with 128-bit SIMD: the cipher on
- * four blocks a vector, two vectors interleaved (as the AVX2 kernel runs its groups), the rest
- * one block at a time; the CRC-32 eight bytes a step with eight 1 KiB tables, made at first
+ * four blocks a vector, four vectors interleaved (as the AVX2 kernel runs its groups), the
+ * rest one block at a time; the CRC-32 eight bytes a step with eight 1 KiB tables, made at first
  * use. The page loads this build where the browser validates SIMD, the portable kernels'
  * build elsewhere. */
 #include <wasm_simd128.h>
 
 #include "core/core.h"
 
-/* --- The cipher: lanes hold the first halves of four blocks, and their second halves. */
+/* --- The cipher: lanes hold the first halves of four blocks, and their second halves; four
+ * such groups (sixteen blocks) go through each round together, so that their independent
+ * chains of additions overlap. */
 #define TARNC_LANES 4
+#define TARNC_GROUPS 4
+#define TARNC_STEP (8 * TARNC_LANES * TARNC_GROUPS) /* bytes a step */
 
 typedef struct Halves {
   v128_t a, b;
@@ -36,19 +40,20 @@ static void Join(uint8_t* p, Halves h) {
 TARNC_FN void tarnc_encipher(const uint32_t key[4], uint8_t* data, size_t blocks) {
   const v128_t k0 = wasm_i32x4_splat((int32_t)key[0]), k1 = wasm_i32x4_splat((int32_t)key[1]);
   const v128_t k2 = wasm_i32x4_splat((int32_t)key[2]), k3 = wasm_i32x4_splat((int32_t)key[3]);
-  for (; blocks >= 2 * TARNC_LANES; blocks -= 2 * TARNC_LANES, data += 16 * TARNC_LANES) {
-    Halves x = Split(data), y = Split(data + 8 * TARNC_LANES);
+  for (; blocks >= TARNC_LANES * TARNC_GROUPS; blocks -= TARNC_LANES * TARNC_GROUPS) {
+    Halves g[TARNC_GROUPS];
     uint32_t sum = 0;
+    for (int i = 0; i < TARNC_GROUPS; ++i) g[i] = Split(data + 32 * i);
     for (int round = 0; round < TARNC_ROUNDS; ++round) {
       sum += TARNC_DELTA;
       const v128_t s = wasm_i32x4_splat((int32_t)sum);
-      x.a = wasm_i32x4_add(x.a, TARNC_F(x.b, k0, s, k1));
-      y.a = wasm_i32x4_add(y.a, TARNC_F(y.b, k0, s, k1));
-      x.b = wasm_i32x4_add(x.b, TARNC_F(x.a, k2, s, k3));
-      y.b = wasm_i32x4_add(y.b, TARNC_F(y.a, k2, s, k3));
+      for (int i = 0; i < TARNC_GROUPS; ++i)
+        g[i].a = wasm_i32x4_add(g[i].a, TARNC_F(g[i].b, k0, s, k1));
+      for (int i = 0; i < TARNC_GROUPS; ++i)
+        g[i].b = wasm_i32x4_add(g[i].b, TARNC_F(g[i].a, k2, s, k3));
     }
-    Join(data, x);
-    Join(data + 8 * TARNC_LANES, y);
+    for (int i = 0; i < TARNC_GROUPS; ++i) Join(data + 32 * i, g[i]);
+    data += TARNC_STEP;
   }
   tarnc_encipher_scalar(key, data, blocks);
 }
@@ -56,19 +61,20 @@ TARNC_FN void tarnc_encipher(const uint32_t key[4], uint8_t* data, size_t blocks
 TARNC_FN void tarnc_decipher(const uint32_t key[4], uint8_t* data, size_t blocks) {
   const v128_t k0 = wasm_i32x4_splat((int32_t)key[0]), k1 = wasm_i32x4_splat((int32_t)key[1]);
   const v128_t k2 = wasm_i32x4_splat((int32_t)key[2]), k3 = wasm_i32x4_splat((int32_t)key[3]);
-  for (; blocks >= 2 * TARNC_LANES; blocks -= 2 * TARNC_LANES, data += 16 * TARNC_LANES) {
-    Halves x = Split(data), y = Split(data + 8 * TARNC_LANES);
+  for (; blocks >= TARNC_LANES * TARNC_GROUPS; blocks -= TARNC_LANES * TARNC_GROUPS) {
+    Halves g[TARNC_GROUPS];
     uint32_t sum = TARNC_DECIPHER_START;
+    for (int i = 0; i < TARNC_GROUPS; ++i) g[i] = Split(data + 32 * i);
     for (int round = 0; round < TARNC_ROUNDS; ++round) {
       const v128_t s = wasm_i32x4_splat((int32_t)sum);
-      x.b = wasm_i32x4_sub(x.b, TARNC_F(x.a, k2, s, k3));
-      y.b = wasm_i32x4_sub(y.b, TARNC_F(y.a, k2, s, k3));
-      x.a = wasm_i32x4_sub(x.a, TARNC_F(x.b, k0, s, k1));
-      y.a = wasm_i32x4_sub(y.a, TARNC_F(y.b, k0, s, k1));
+      for (int i = 0; i < TARNC_GROUPS; ++i)
+        g[i].b = wasm_i32x4_sub(g[i].b, TARNC_F(g[i].a, k2, s, k3));
+      for (int i = 0; i < TARNC_GROUPS; ++i)
+        g[i].a = wasm_i32x4_sub(g[i].a, TARNC_F(g[i].b, k0, s, k1));
       sum -= TARNC_DELTA;
     }
-    Join(data, x);
-    Join(data + 8 * TARNC_LANES, y);
+    for (int i = 0; i < TARNC_GROUPS; ++i) Join(data + 32 * i, g[i]);
+    data += TARNC_STEP;
   }
   tarnc_decipher_scalar(key, data, blocks);
 }
