@@ -2,7 +2,8 @@
 // slices of the picked file, so that a container of any size is checked with a few MiB of
 // memory and the page's own thread stays free to draw. One worker a run: cancelling a run ends
 // its worker. Messages in: {op: "check" | "save" | "encode", file, key, signature: {text,
-// publicKey} or null, portable}, and {op: "ack"} for each piece of output the page has written;
+// publicKey} or null, portable}; for a check split between two workers, {op: "range", file, key,
+// from, to} to each and then {op: "judge", file, first, second}; and {op: "ack"} for each piece of output the page has written;
 // out: {kernels: "simd" | "portable"}, {words}, {progress: bytes}, {badKey}, {piece}, {done:
 // {status, info, header, signature}}. A signature is checked in the same pass that checks the
 // container. `portable` asks for the portable kernels where SIMD would be used.
@@ -42,7 +43,8 @@ function start(m) {
           info: alloc(m._tarn_page_info_size()), written: alloc(4), header: alloc(52),
           input: alloc(SLICE), output: alloc(SLICE + 8),
           verifier: alloc(m._tarn_page_verifier_size()), publicKey: alloc(m._tarn_page_public_key_size()),
-          signatureInfo: alloc(m._tarn_page_signature_info_size()), text: alloc(TEXT_MAX) };
+          signatureInfo: alloc(m._tarn_page_signature_info_size()), text: alloc(TEXT_MAX),
+          registers: alloc(m._tarn_page_registers_size()) };
   // The library's words for its statuses, by number, for the page to show.
   const words = [];
   for (let s = 0; s < 32; ++s) words.push(m.UTF8ToString(m._tarn_status_name(s)));
@@ -192,6 +194,48 @@ async function decode(file, text, output, signature) {
   return { status, info: readInfo(), keyed: key !== null, signature: signatureResult };
 }
 
+// One stretch of a check split between two workers: [from, to) of the file, all payload,
+// through the pass; its finished CRC-32s.
+async function range(file, text, from, to) {
+  let key = loadKey(text);
+  if (key === BAD_KEY) {
+    postMessage({ badKey: true });
+    key = null;
+  }
+  tarn._tarn_page_registers_start(mem.registers);
+  let at = 0;
+  try {
+    for await (const piece of pieces(file.slice(from, to))) {
+      heap().set(piece, mem.input);
+      tarn._tarn_page_pass(key === null ? 0 : key, mem.registers, mem.input, piece.length);
+      at += piece.length;
+      progress(at);
+    }
+  } catch (e) {
+    at = -1;
+  }
+  if (key !== null) wipe(key, tarn._tarn_page_key_size());
+  wipe(mem.input, SLICE);
+  if (at !== to - from) return { status: READ_FAILED };
+  return { status: OK, keyed: key !== null, payload: tarn._tarn_page_payload_crc(mem.registers) >>> 0,
+           image: tarn._tarn_page_image_crc(mem.registers) >>> 0 };
+}
+
+// The verdict on a split check: the header read again, both stretches' CRC-32s joined.
+async function judge(file, first, second, secondSize) {
+  let header;
+  try {
+    header = new Uint8Array(await file.slice(0, 52).arrayBuffer());
+  } catch (e) {
+    return { status: READ_FAILED, info: null };
+  }
+  heap().set(header, mem.header);
+  const status = tarn._tarn_page_judge(mem.header, header.length, file.size, first.payload,
+                                       first.image, second.payload, second.image, secondSize,
+                                       first.keyed ? 1 : 0, mem.info);
+  return { status, info: readInfo(), keyed: first.keyed };
+}
+
 async function encode(file, text) {
   const key = loadKey(text);
   if (key === null || key === BAD_KEY) return { status: BAD_KEY };
@@ -231,7 +275,10 @@ onmessage = async (e) => {
   }
   if (!ready) ready = load(msg.portable === true).then(start);
   await ready;
-  const done = msg.op === "encode" ? await encode(msg.file, msg.key)
-                                   : await decode(msg.file, msg.key, msg.op === "save", msg.signature);
+  let done;
+  if (msg.op === "encode") done = await encode(msg.file, msg.key);
+  else if (msg.op === "range") done = await range(msg.file, msg.key, msg.from, msg.to);
+  else if (msg.op === "judge") done = await judge(msg.file, msg.first, msg.second, msg.secondSize);
+  else done = await decode(msg.file, msg.key, msg.op === "save", msg.signature);
   postMessage({ done });
 };

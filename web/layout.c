@@ -1,5 +1,6 @@
 /* What the page needs to know of the library's memory, asked of the module instead of written
  * into the page: the sizes of the objects it allocates and the fields of tarn_info. */
+#include "core/core.h"
 #include "tarn/tarn.h"
 
 size_t tarn_page_decoder_size(void) {
@@ -69,4 +70,43 @@ const char* tarn_page_signature_device(const tarn_signature_info* info) {
 }
 const char* tarn_page_signature_reason(const tarn_signature_info* info) {
   return info->reason != NULL ? info->reason : "";
+}
+
+/* A check split between two workers: each runs its stretch of the payload through the one
+ * pass (a stretch ends on a block's edge but for the payload's last), and the verdict is
+ * reached from both stretches' CRC-32s joined. */
+
+size_t tarn_page_registers_size(void) {
+  return 3 * sizeof(uint32_t);
+}
+void tarn_page_registers_start(uint32_t registers[3]) {
+  tarnc_crcs_start(registers);
+}
+/* n bytes in place, deciphered under `key` (NULL: only their CRC-32 is taken). */
+void tarn_page_pass(const tarn_key* key, uint32_t registers[3], uint8_t* data, size_t n) {
+  tarnc_pass(key != NULL ? key->words : NULL, NULL, registers, data, key != NULL ? data : NULL, n);
+}
+uint32_t tarn_page_payload_crc(const uint32_t registers[3]) {
+  return ~registers[TARNC_CRC_IN];
+}
+uint32_t tarn_page_image_crc(const uint32_t registers[3]) {
+  return ~registers[TARNC_CRC_PLAIN];
+}
+/* The verdict on the container whose first `have` bytes (at most 52) are `header`, of
+ * `container_size` bytes, from the CRC-32s of its payload's two stretches, the second
+ * `second_size` bytes long. */
+tarn_status tarn_page_judge(const uint8_t* header, size_t have, double container_size,
+                            uint32_t payload_first, uint32_t image_first, uint32_t payload_second,
+                            uint32_t image_second, double second_size, int has_image,
+                            tarn_info* info) {
+  tarnc_header h;
+  tarnc_findings found;
+  const uint32_t shift = tarnc_crc32_shift((uint64_t)second_size);
+  tarnc_header_parse(&h, header, have);
+  found.early = TARN_OK;
+  found.payload_crc = tarnc_crc32_join(shift, payload_first, payload_second);
+  found.image_crc = tarnc_crc32_join(shift, image_first, image_second);
+  found.has_image = has_image;
+  found.after_payload = TARN_OK;
+  return tarnc_judge(&h, (uint64_t)container_size, &found, info);
 }

@@ -307,6 +307,24 @@ class PageTest(unittest.TestCase):
               f"between frames {max(gaps):.0f} ms, {values} progress values", file=sys.stderr)
         self.assertLess(max(gaps), 200)
         self.assertGreaterEqual(values, 5)
+        # Split between two workers: a byte damaged in either stretch, or another key, found.
+        workers = self.driver.find_element(By.TAG_NAME, "body").get_attribute("data-workers")
+        self.assertEqual(workers, "2")
+        for offset, key, verdict in ((1000, "", "payload-damaged"),
+                                     ((512 << 20) - 1000, "", "payload-damaged"),
+                                     (None, OTHER_KEY, "image-mismatch")):
+            with open(container, "r+b") as f:
+                if offset is not None:
+                    f.seek(offset)
+                    byte = f.read(1)
+                    f.seek(offset)
+                    f.write(bytes([byte[0] ^ 1]))
+                    f.flush()
+                self.assertEqual(self.check(container, key, timeout=600), verdict)
+                if offset is not None:
+                    f.seek(offset)
+                    f.write(byte)
+                    f.flush()
         # Cancelled while it runs: ended at once, with no verdict on the file claimed.
         self.driver.execute_script("document.getElementById('verdict').textContent = '';")
         self.driver.find_element(By.ID, "file").send_keys(container)

@@ -22,35 +22,10 @@ std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t n) {
   return update(reg, data, n);
 }
 
-namespace {
-
-// a(x) * b(x) modulo the polynomial, bit-reflected.
-std::uint32_t MultiplyModP(std::uint32_t a, std::uint32_t b) {
-  std::uint32_t product = 0;
-  for (std::uint32_t m = 1u << 31; m != 0; m >>= 1) {
-    if (a & m) product ^= b;
-    b = (b & 1) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
-  }
-  return product;
-}
-
-// x^(8 * n) modulo the polynomial, by squaring.
-std::uint32_t ShiftBytesModP(std::uint64_t n) {
-  std::uint32_t result = 1u << 31;  // x^0
-  std::uint32_t power = 1u << 23;   // x^8
-  for (; n != 0; n >>= 1) {
-    if (n & 1) result = MultiplyModP(power, result);
-    power = MultiplyModP(power, power);
-  }
-  return result;
-}
-
-}  // namespace
-
-Crc32Combiner::Crc32Combiner(std::uint64_t len2) : shift_(ShiftBytesModP(len2)) {}
+Crc32Combiner::Crc32Combiner(std::uint64_t len2) : shift_(tarnc_crc32_shift(len2)) {}
 
 std::uint32_t Crc32Combiner::operator()(std::uint32_t crc1, std::uint32_t crc2) const {
-  return MultiplyModP(shift_, crc1) ^ crc2;
+  return tarnc_crc32_join(shift_, crc1, crc2);
 }
 
 std::uint32_t Crc32Combine(std::uint32_t crc1, std::uint32_t crc2, std::uint64_t len2) {

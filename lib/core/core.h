@@ -117,6 +117,13 @@ TARNC_FN void tarnc_decipher_scalar(const uint32_t key[4], uint8_t* data, size_t
 #ifndef TARNC_CORE_ONLY
 TARNC_FN uint32_t tarnc_crc32_bytewise(uint32_t reg, const void* data, size_t n);
 #endif
+#ifndef TARNC_CORE_ONLY
+/* Joining finished CRC-32 values of two stretches, for work split between workers: the shift
+ * for the second stretch's length, x^(8n) modulo the polynomial (worked out once, by squaring),
+ * then the CRC-32 of both stretches from each one's. */
+TARNC_FN uint32_t tarnc_crc32_shift(uint64_t n);
+TARNC_FN uint32_t tarnc_crc32_join(uint32_t shift, uint32_t crc1, uint32_t crc2);
+#endif
 /* The same with a 64-byte table, two look-ups a byte: the portable kernels' path, for devices
  * where a kilobyte of table costs more than the extra steps. */
 TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t n);

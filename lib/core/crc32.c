@@ -71,6 +71,32 @@ TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t 
   return reg;
 }
 
+#ifndef TARNC_CORE_ONLY
+/* a(x) * b(x) modulo the polynomial, bit-reflected. */
+static uint32_t MultiplyModP(uint32_t a, uint32_t b) {
+  uint32_t product = 0, m;
+  for (m = 1u << 31; m != 0; m >>= 1) {
+    if (a & m) product ^= b;
+    b = (b & 1) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+  }
+  return product;
+}
+
+TARNC_FN uint32_t tarnc_crc32_shift(uint64_t n) {
+  uint32_t result = 1u << 31; /* x^0 */
+  uint32_t power = 1u << 23;  /* x^8 */
+  for (; n != 0; n >>= 1) {
+    if (n & 1) result = MultiplyModP(power, result);
+    power = MultiplyModP(power, power);
+  }
+  return result;
+}
+
+TARNC_FN uint32_t tarnc_crc32_join(uint32_t shift, uint32_t crc1, uint32_t crc2) {
+  return MultiplyModP(shift, crc1) ^ crc2;
+}
+#endif
+
 uint32_t tarn_crc32(uint32_t crc, const void* data, size_t size) {
   if (data == NULL) return crc;
   return ~tarnc_crc32_update(~crc, data, size);
