@@ -146,12 +146,14 @@ extern "C" {
 
 tarn_status tarn_encode_handles(tarn_handle in, tarn_handle out, const tarn_key* key,
                                 tarn_progress_fn progress, void* user) {
+  platform::ClearCause();
   if (key == nullptr) return TARN_INVALID_ARGUMENT;
   return codec::RunEncode(codec::End{nullptr, in}, codec::End{nullptr, out}, *key, progress, user);
 }
 
 tarn_status tarn_decode_handles(tarn_handle in, tarn_handle out, const tarn_key* key,
                                 tarn_progress_fn progress, void* user) {
+  platform::ClearCause();
   if (key == nullptr) return TARN_INVALID_ARGUMENT;
   const codec::End to{nullptr, out};
   return codec::RunDecode(codec::End{nullptr, in}, &to, key, nullptr, nullptr, progress, user);
@@ -159,6 +161,7 @@ tarn_status tarn_decode_handles(tarn_handle in, tarn_handle out, const tarn_key*
 
 tarn_status tarn_rekey_handles(tarn_handle in, tarn_handle out, const tarn_key* old_key,
                                const tarn_key* new_key, tarn_progress_fn progress, void* user) {
+  platform::ClearCause();
   if (old_key == nullptr || new_key == nullptr) return TARN_INVALID_ARGUMENT;
   const codec::End to{nullptr, out};
   return codec::RunDecode(codec::End{nullptr, in}, &to, old_key, new_key, nullptr, progress, user);

@@ -232,6 +232,13 @@ static void Handles(const tarn_key* key) {
   CHECK(lseek(out, 0, SEEK_END) == 0); /* nothing before the verdict */
   close(in);
   CHECK(tarn_verify_handle(-1, key, &info, NULL, NULL) == TARN_CANT_OPEN_INPUT);
+  /* A refused argument leaves no cause of the call before it behind. */
+  {
+    tarn_cause cause;
+    CHECK(tarn_rekey_handles(0, out, key, NULL, NULL, NULL) == TARN_INVALID_ARGUMENT);
+    tarn_last_cause(&cause);
+    CHECK(cause.system_error == 0 && cause.text[0] == '\0');
+  }
   close(out);
 }
 #endif

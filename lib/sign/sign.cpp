@@ -244,7 +244,9 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
     }
   }
   std::string sec_text =
-      "untrusted comment: minisign encrypted secret key\n" + Base64(&k, sizeof k) + "\n";
+      std::string("untrusted comment: minisign ") +
+      (password != nullptr ? "encrypted secret key" : "secret key, not encrypted") + "\n" +
+      Base64(&k, sizeof k) + "\n";
   sodium_memzero(&k, sizeof k);
   std::memcpy(public_text, pub_text.c_str(), pub_text.size() + 1);
   std::memcpy(secret_text, sec_text.c_str(), sec_text.size() + 1);
