@@ -94,8 +94,8 @@
   }
 
   // One job in one worker: its result, or {status: CANCELLED}.
-  async function runJob(op, file, key, onPiece) {
-    const results = await runJobs([{ op, key }], file, onPiece);
+  async function runJob(message, file, onPiece) {
+    const results = await runJobs([message], file, onPiece);
     return Array.isArray(results) ? results[0] : results;
   }
 
@@ -109,9 +109,8 @@
                                  { op: "range", key, from: mid, to: file.size }], file, null);
     if (!Array.isArray(parts)) return parts;
     if (parts.some((p) => p.status !== OK)) return { status: READ_FAILED, info: null };
-    const verdict = await runJobs([{ op: "judge", first: parts[0], second: parts[1],
-                                     secondSize: file.size - mid }], file, null);
-    return Array.isArray(verdict) ? verdict[0] : verdict;
+    return runJob({ op: "judge", first: parts[0], second: parts[1], secondSize: file.size - mid },
+                  file, null);
   }
 
   function splits(file) {
@@ -257,7 +256,7 @@
     const key = keyText();
     const inTwo = splits(file);
     document.body.dataset.workers = inTwo ? "2" : "1";
-    const result = inTwo ? await checkInTwo(file, key) : await runJob("check", file, key, null);
+    const result = inTwo ? await checkInTwo(file, key) : await runJob({ op: "check", key }, file, null);
     if (result.status === CANCELLED) return say(SENTENCES[CANCELLED], wordOf(CANCELLED));
     $("progress").value = 1;
     show(result.status, result.info, file, result.keyed);
@@ -309,7 +308,7 @@
     } catch (e) {
       return; // the save dialog cancelled: the page stays as it was
     }
-    const result = await runJob("save", file, keyText(), (bytes) => sink.write(bytes));
+    const result = await runJob({ op: "save", key: keyText() }, file, (bytes) => sink.write(bytes));
     if (result.status === OK) {
       await sink.done();
       $("explanation").textContent = "The image was saved, checked again on the way.";
@@ -345,7 +344,7 @@
     }
     clear();
     if (!sink.first) await sink.write(new Uint8Array(52));
-    const result = await runJob("encode", file, key, (bytes) => sink.write(bytes));
+    const result = await runJob({ op: "encode", key }, file, (bytes) => sink.write(bytes));
     if (result.status !== OK) {
       await sink.abandon();
       markKey(result.status === BAD_KEY);

@@ -114,6 +114,14 @@ function loadKey(text) {
   return status === OK ? mem.key : BAD_KEY;
 }
 
+// The key for a check: a malformed one is said, and the keyless part of the check goes on.
+function checkKey(text) {
+  const key = loadKey(text);
+  if (key !== BAD_KEY) return key;
+  postMessage({ badKey: true });
+  return null;
+}
+
 // The file's bytes in order, through one buffer read into again where the browser can.
 async function* pieces(file) {
   let reader = null;
@@ -159,11 +167,7 @@ function progress(at) {
 
 async function decode(file, text, output, signature) {
   const signed = signature ? startSignature(signature) : null;
-  let key = loadKey(text);
-  if (key === BAD_KEY) {
-    postMessage({ badKey: true });
-    key = null; // the keyless part of the check goes on
-  }
+  const key = checkKey(text);
   tarn._tarn_decoder_init(mem.state, key === null ? 0 : key);
   let at = 0;
   try {
@@ -197,11 +201,7 @@ async function decode(file, text, output, signature) {
 // One stretch of a check split between two workers: [from, to) of the file, all payload,
 // through the pass; its finished CRC-32s.
 async function range(file, text, from, to) {
-  let key = loadKey(text);
-  if (key === BAD_KEY) {
-    postMessage({ badKey: true });
-    key = null;
-  }
+  const key = checkKey(text);
   tarn._tarn_page_registers_start(mem.registers);
   let at = 0;
   try {

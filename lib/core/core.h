@@ -47,6 +47,14 @@ TARNC_INLINE void tarnc_put_le32(uint8_t* p, uint32_t v) {
   p[2] = (uint8_t)(v >> 16);
   p[3] = (uint8_t)(v >> 24);
 }
+/* And 64-bit ones, as two 32-bit words, the low one first. */
+TARNC_INLINE uint64_t tarnc_le64(const uint8_t* p) {
+  return (uint64_t)tarnc_le32(p) | (uint64_t)tarnc_le32(p + 4) << 32;
+}
+TARNC_INLINE void tarnc_put_le64(uint8_t* p, uint64_t v) {
+  tarnc_put_le32(p, (uint32_t)v);
+  tarnc_put_le32(p + 4, (uint32_t)(v >> 32));
+}
 
 /* --- The header: thirteen little-endian 32-bit words in front of the payload. */
 #define TARNC_HEADER_WORDS 13
@@ -173,7 +181,8 @@ TARNC_FN void tarnc_wipe(void* bytes, size_t n);
 
 /* --- What a signature check needs: SHA-512 and BLAKE2b-512 a piece at a time (final wipes the
  * state), and Ed25519 checked over a message given whole or a piece at a time (start, the
- * message into the SHA-512 state, finish). 1 when the signature holds, else 0. */
+ * message into the SHA-512 state, finish). 1 when the signature holds, else 0; finish also
+ * refuses S not below the group order, R or A of small order and A not canonical. */
 typedef tarn_hash_state_ tarnc_hash;
 TARNC_FN void tarnc_sha512_init(tarnc_hash* s);
 TARNC_FN void tarnc_sha512_update(tarnc_hash* s, const void* data, size_t n);
@@ -181,9 +190,6 @@ TARNC_FN void tarnc_sha512_final(tarnc_hash* s, uint8_t out[64]);
 TARNC_FN void tarnc_blake2b_init(tarnc_hash* s);
 TARNC_FN void tarnc_blake2b_update(tarnc_hash* s, const void* data, size_t n);
 TARNC_FN void tarnc_blake2b_final(tarnc_hash* s, uint8_t out[64]);
-/* What is refused before any hashing: S not below the group order, R or A of small order, A
- * not canonical. */
-TARNC_FN int tarnc_ed25519_acceptable(const uint8_t sig[64], const uint8_t pk[32]);
 TARNC_FN void tarnc_ed25519_start(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
 TARNC_FN int tarnc_ed25519_finish(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
 #ifndef TARNC_CORE_ONLY

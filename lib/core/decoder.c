@@ -246,8 +246,7 @@ tarn_status tarn_decoder_save(const tarn_decoder* dec, uint8_t blob[TARN_RESUME_
   blob[1] = 'R';
   blob[2] = 'S';
   blob[3] = TARNC_BLOB_VERSION;
-  tarnc_put_le32(blob + 4, (uint32_t)s->position);
-  tarnc_put_le32(blob + 8, (uint32_t)(s->position >> 32));
+  tarnc_put_le64(blob + 4, s->position);
   tarnc_put_le32(blob + 12, s->failed);
   tarnc_put_le32(blob + 16, s->crc[TARNC_CRC_IN]);
   tarnc_put_le32(blob + 20, s->crc[TARNC_CRC_PLAIN]);
@@ -273,7 +272,7 @@ tarn_status tarn_decoder_resume(tarn_decoder* dec, const tarn_key* key,
   }
   s = &dec->u_.state_;
   DecoderStart(s, TARNC_DECODER_LIVE, key, NULL);
-  s->position = (uint64_t)tarnc_le32(blob + 4) | (uint64_t)tarnc_le32(blob + 8) << 32;
+  s->position = tarnc_le64(blob + 4);
   s->crc[TARNC_CRC_IN] = tarnc_le32(blob + 16);
   s->crc[TARNC_CRC_PLAIN] = s->crc[TARNC_CRC_OUT] = tarnc_le32(blob + 20);
   memcpy(s->header, blob + 24, TARN_HEADER_SIZE);

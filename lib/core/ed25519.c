@@ -278,7 +278,9 @@ static int PointIsCanonical(const uint8_t p[32]) {
   return p[0] < 0xED;
 }
 
-int tarnc_ed25519_acceptable(const uint8_t sig[64], const uint8_t pk[32]) {
+/* What is refused before any arithmetic: S not below the group order, R or A of small order, A
+ * not canonical. */
+static int Acceptable(const uint8_t sig[64], const uint8_t pk[32]) {
   return ScalarIsCanonical(sig + 32) && !HasSmallOrder(sig) && PointIsCanonical(pk) &&
          !HasSmallOrder(pk);
 }
@@ -311,14 +313,13 @@ int tarnc_ed25519_finish(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[
   uint8_t digest[64], k[32];
   tarnc_sha512_final(h, digest);
   ReduceModOrder(k, digest);
-  return tarnc_ed25519_acceptable(sig, pk) && Check(sig, pk, k);
+  return Acceptable(sig, pk) && Check(sig, pk, k);
 }
 
 #ifndef TARNC_CORE_ONLY
 int tarnc_ed25519_verify(const uint8_t sig[64], const void* message, size_t n,
                          const uint8_t pk[32]) {
   tarnc_hash h;
-  if (!tarnc_ed25519_acceptable(sig, pk)) return 0;
   tarnc_ed25519_start(&h, sig, pk);
   tarnc_sha512_update(&h, message, n);
   return tarnc_ed25519_finish(&h, sig, pk);

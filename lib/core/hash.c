@@ -10,12 +10,6 @@ static uint64_t Load64Be(const uint8_t* p) {
   return v;
 }
 
-static uint64_t Load64Le(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-  return v;
-}
-
 static uint64_t Rotr64(uint64_t x, unsigned n) {
   return x >> n | x << (64 - n);
 }
@@ -132,7 +126,7 @@ static const uint8_t kMix[8][4] = {{0, 4, 8, 12},  {1, 5, 9, 13},  {2, 6, 10, 14
 
 static void Blake2bBlock(uint64_t h[8], const uint8_t block[128], uint64_t count, int last) {
   uint64_t v[16], m[16];
-  for (size_t i = 0; i < 16; ++i) m[i] = Load64Le(block + 8 * i);
+  for (size_t i = 0; i < 16; ++i) m[i] = tarnc_le64(block + 8 * i);
   for (int i = 0; i < 8; ++i) {
     v[i] = h[i];
     v[i + 8] = kIv[i];

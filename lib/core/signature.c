@@ -172,14 +172,10 @@ tarn_status tarn_verifier_init(tarn_verifier* v, const tarn_public_key* key, con
   }
   /* The comment's signature covers the signature and the comment after its prefix. */
   const Line comment = {trusted.text + 17, trusted.length - 17};
-  int comment_holds = tarnc_ed25519_acceptable(global, key->key);
-  if (comment_holds) {
-    tarnc_ed25519_start(&s->hash, global, key->key);
-    tarnc_sha512_update(&s->hash, s->signature, 64);
-    tarnc_sha512_update(&s->hash, comment.text, comment.length);
-    comment_holds = tarnc_ed25519_finish(&s->hash, global, key->key);
-  }
-  if (!comment_holds) {
+  tarnc_ed25519_start(&s->hash, global, key->key);
+  tarnc_sha512_update(&s->hash, s->signature, 64);
+  tarnc_sha512_update(&s->hash, comment.text, comment.length);
+  if (!tarnc_ed25519_finish(&s->hash, global, key->key)) {
     return Refuse(s, TARN_BAD_SIGNATURE, "the trusted comment is not the one signed", info);
   }
   const char* malformed = ReadFields(&comment, &s->info);
@@ -263,15 +259,6 @@ enum {
 };
 typedef char tarnc_vblob_fits[kAtEnd == TARNC_VBLOB_CHECKED ? 1 : -1];
 
-static void Put64(uint8_t* p, uint64_t v) {
-  tarnc_put_le32(p, (uint32_t)v);
-  tarnc_put_le32(p + 4, (uint32_t)(v >> 32));
-}
-
-static uint64_t Get64(const uint8_t* p) {
-  return (uint64_t)tarnc_le32(p) | (uint64_t)tarnc_le32(p + 4) << 32;
-}
-
 tarn_status tarn_verifier_save(const tarn_verifier* v, uint8_t blob[TARN_VERIFIER_RESUME_SIZE]) {
   if (v == NULL || blob == NULL || v->u_.state_.live != TARNC_VERIFIER_LIVE ||
       v->u_.state_.failed != TARN_OK) {
@@ -284,13 +271,13 @@ tarn_status tarn_verifier_save(const tarn_verifier* v, uint8_t blob[TARN_VERIFIE
   blob[2] = 'S';
   blob[3] = TARNC_VBLOB_VERSION;
   blob[kAtFlags] = (uint8_t)(s->info.prehashed | s->info.has_version << 1);
-  for (size_t i = 0; i < 8; ++i) Put64(blob + kAtHash + 8 * i, s->hash.h[i]);
-  Put64(blob + kAtCount, s->hash.count);
+  for (size_t i = 0; i < 8; ++i) tarnc_put_le64(blob + kAtHash + 8 * i, s->hash.h[i]);
+  tarnc_put_le64(blob + kAtCount, s->hash.count);
   tarnc_put_le32(blob + kAtFill, s->hash.fill);
   memcpy(blob + kAtBuf, s->hash.buf, 128);
   memcpy(blob + kAtSig, s->signature, 64);
   memcpy(blob + kAtKeyId, s->info.key_id, 8);
-  Put64(blob + kAtVersion, s->info.version);
+  tarnc_put_le64(blob + kAtVersion, s->info.version);
   memcpy(blob + kAtDevice, s->info.device, TARN_DEVICE_NAME_MAX + 1);
   tarnc_put_le32(blob + TARNC_VBLOB_CHECKED, tarn_crc32(0, blob, TARNC_VBLOB_CHECKED));
   return TARN_OK;
@@ -309,14 +296,14 @@ tarn_status tarn_verifier_resume(tarn_verifier* v, const tarn_public_key* key,
   memset(v, 0, sizeof *v);
   s->info.prehashed = blob[kAtFlags] & 1;
   s->info.has_version = blob[kAtFlags] >> 1;
-  for (size_t i = 0; i < 8; ++i) s->hash.h[i] = Get64(blob + kAtHash + 8 * i);
-  s->hash.count = Get64(blob + kAtCount);
+  for (size_t i = 0; i < 8; ++i) s->hash.h[i] = tarnc_le64(blob + kAtHash + 8 * i);
+  s->hash.count = tarnc_le64(blob + kAtCount);
   s->hash.fill = tarnc_le32(blob + kAtFill);
   memcpy(s->hash.buf, blob + kAtBuf, 128);
   memcpy(s->signature, blob + kAtSig, 64);
   memcpy(s->public_key, key->key, 32);
   memcpy(s->info.key_id, blob + kAtKeyId, 8);
-  s->info.version = Get64(blob + kAtVersion);
+  s->info.version = tarnc_le64(blob + kAtVersion);
   memcpy(s->info.device, blob + kAtDevice, TARN_DEVICE_NAME_MAX + 1);
   s->info.reason = "";
   s->live = TARNC_VERIFIER_LIVE;

@@ -117,16 +117,6 @@ bool TrustedComment(const char* input, const tarn_sign_options* options, std::st
   return true;
 }
 
-std::uint64_t Load64(const unsigned char* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-  return v;
-}
-
-void Store64(unsigned char* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
 void Check(SecretKeyFile* k, unsigned char out[crypto_generichash_BYTES]) {
   crypto_generichash_state h;
   crypto_generichash_init(&h, nullptr, 0, crypto_generichash_BYTES);
@@ -140,7 +130,7 @@ void Check(SecretKeyFile* k, unsigned char out[crypto_generichash_BYTES]) {
 bool Seal(SecretKeyFile* k, const char* password, std::size_t length) {
   unsigned char stream[kSealed];
   if (crypto_pwhash_scryptsalsa208sha256(stream, sizeof stream, password, length, k->salt,
-                                         Load64(k->ops_le), Load64(k->mem_le)) != 0) {
+                                         tarnc_le64(k->ops_le), tarnc_le64(k->mem_le)) != 0) {
     return false;
   }
   unsigned char* sealed = reinterpret_cast<unsigned char*>(k) + offsetof(SecretKeyFile, key_id);
@@ -183,7 +173,7 @@ bool OpenSecretKey(const char* text, std::size_t length, const char* password,
       platform::SetCause({0, "the secret key needs its password"});
       return false;
     }
-    if (Load64(k->ops_le) > TARN_KDF_OPS_MAX || Load64(k->mem_le) > TARN_KDF_MEMORY_MAX) {
+    if (tarnc_le64(k->ops_le) > TARN_KDF_OPS_MAX || tarnc_le64(k->mem_le) > TARN_KDF_MEMORY_MAX) {
       platform::SetCause({0, "the secret key asks too costly a key derivation"});
       return false;
     }
@@ -225,7 +215,8 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
   crypto_sign_keypair(pk, k.secret);
   Check(&k, k.check);
   char id[17];
-  (void)std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(Load64(k.key_id)));
+  (void)std::snprintf(id, sizeof id, "%016llX",
+                      static_cast<unsigned long long>(tarnc_le64(k.key_id)));
   unsigned char pub[42];
   pub[0] = 'E';
   pub[1] = 'd';
@@ -236,8 +227,8 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
   if (password != nullptr) {
     std::memcpy(k.kdf_alg, "Sc", 2);
     randombytes_buf(k.salt, sizeof k.salt);
-    Store64(k.ops_le, TARN_KDF_OPS_MAX);
-    Store64(k.mem_le, TARN_KDF_MEMORY_MAX);
+    tarnc_put_le64(k.ops_le, TARN_KDF_OPS_MAX);
+    tarnc_put_le64(k.mem_le, TARN_KDF_MEMORY_MAX);
     if (!Seal(&k, password, password_length)) {
       sodium_memzero(&k, sizeof k);
       return TARN_NO_MEMORY;

@@ -203,25 +203,36 @@ bool LoadPublicKey(const std::string& name, tarn_public_key* key, std::string* e
   return true;
 }
 
+namespace {
+
+// The signature file's text; false with *check saying why not (none there: no signature).
+bool ReadSignature(const std::string& name, std::string* text, SignatureCheck* check) {
+  int code = 0;
+  if (ReadPublicFile(name, 16384, text, &code)) return true;
+  check->status = code == ENOENT ? TARN_NO_SIGNATURE : TARN_CANT_OPEN_INPUT;
+  if (code != ENOENT) {
+    check->trouble =
+        name + ": cannot read the signature: " +
+        (code == EFBIG ? std::string("too large for one") : tarn::platform::ErrorText(code));
+  }
+  return false;
+}
+
+tarn_signature_policy PolicyOf(const SigningOptions& options) {
+  return {options.min_version, options.device.empty() ? nullptr : options.device.c_str()};
+}
+
+}  // namespace
+
 SignatureCheck CheckSignature(const SigningOptions& options, const tarn_public_key& key,
                               const std::string& file) {
   SignatureCheck check;
-  const std::string name = options.signature.empty() ? file + ".minisig" : options.signature;
   std::string text;
-  int code = 0;
-  if (!ReadPublicFile(name, 16384, &text, &code)) {
-    if (code == ENOENT) {
-      check.status = TARN_NO_SIGNATURE;
-    } else {
-      check.status = TARN_CANT_OPEN_INPUT;
-      check.trouble =
-          name + ": cannot read the signature: " +
-          (code == EFBIG ? std::string("too large for one") : tarn::platform::ErrorText(code));
-    }
+  if (!ReadSignature(options.signature.empty() ? file + ".minisig" : options.signature, &text,
+                     &check)) {
     return check;
   }
-  const tarn_signature_policy policy{options.min_version,
-                                     options.device.empty() ? nullptr : options.device.c_str()};
+  const tarn_signature_policy policy = PolicyOf(options);
   check.status = tarn_verify_signature_file(file.c_str(), &key, text.data(), text.size(), &policy,
                                             &check.info);
   if (!tarn_status_is_verdict(check.status)) {
@@ -234,17 +245,8 @@ tarn::platform::FileHandle SpoolSigned(const SigningOptions& options, const tarn
                                        tarn::platform::FileHandle in, SignedSpool* spool) {
   namespace platform = tarn::platform;
   std::string text;
-  int code = 0;
-  if (!ReadPublicFile(options.signature, 16384, &text, &code)) {
-    spool->check.status = code == ENOENT ? TARN_NO_SIGNATURE : TARN_CANT_OPEN_INPUT;
-    if (code != ENOENT) {
-      spool->check.trouble =
-          options.signature + ": cannot read the signature: " +
-          (code == EFBIG ? std::string("too large for one") : platform::ErrorText(code));
-    }
-  } else {
-    const tarn_signature_policy policy{options.min_version,
-                                       options.device.empty() ? nullptr : options.device.c_str()};
+  if (ReadSignature(options.signature, &text, &spool->check)) {
+    const tarn_signature_policy policy = PolicyOf(options);
     spool->check.status = tarn_verifier_init(&spool->verifier, &key, text.data(), text.size(),
                                              &policy, &spool->check.info);
     spool->live = spool->check.status == TARN_OK;
