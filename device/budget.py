@@ -3,7 +3,7 @@
 data the library adds to a firmware that only decodes (the sections the linker kept, from its
 map), and the deepest stack below any of the decoder's calls (the compiler's call graph with
 each frame, and for the C library's functions, which have no such graph, their own prologues
-read from the firmware).
+read from the firmware; a tail call counted without the frame its caller gave back).
 The same for a firmware that only checks signatures, with "verifier" after the limits.
 Usage: budget.py MAP_FILE ELF_FILE CALLGRAPH_DIR OBJDUMP [CODE_LIMIT STACK_LIMIT [verifier]]"""
 import glob
@@ -71,13 +71,26 @@ def prologue_frame(name):
     return frame
 
 
+# Tail calls: a function that ends by branching to another (b, not bl) has given back its frame
+# before the other runs, so that callee's stack counts from the caller's caller.
+def branches(name):
+    m = re.search(r"^[0-9a-f]+ <%s>:\n((?:.+\n)*)" % re.escape(name), disassembly, re.M)
+    body = m.group(1) if m else ""
+    called = set(re.findall(r"\tbl(?:x)?\s+[0-9a-f]+ <([^>+]+)>", body))
+    jumped = set(re.findall(r"\tb(?:\.[nw])?\s+[0-9a-f]+ <([^>+]+)>", body)) - {name}
+    return jumped - called
+
+
 def deepest(name, seen=()):
     if name in seen:
         raise SystemExit(f"recursion through {name}")
     if name not in frames:
         return prologue_frame(name)
-    below = [deepest(c, seen + (name,)) for c in calls.get(name, ())]
-    return frames[name] + max(below, default=0)
+    tails = branches(name.split(":")[-1])
+    below, beside = [], []
+    for c in calls.get(name, ()):
+        (beside if c.split(":")[-1] in tails else below).append(deepest(c, seen + (name,)))
+    return max([frames[name] + max(below, default=0)] + beside)
 
 
 stacks = {entry: deepest(entry) for entry in ENTRIES if entry in frames}

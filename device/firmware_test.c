@@ -252,7 +252,7 @@ static void TestCost(void) {
   BoardWrite("\n");
 #ifdef TARN_COST_LIMITS
   Check(kib <= 1000, "at most 100 instructions a byte with 1 KiB pieces");
-  Check(byte <= 2000, "at most 200 instructions a byte with 1-byte pieces");
+  Check(byte <= 1600, "at most 160 instructions a byte with 1-byte pieces");
 #endif
 }
 

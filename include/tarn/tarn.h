@@ -235,7 +235,8 @@ typedef struct tarn_stream_state_ {
   uint32_t image_size;              /* the header's, once the header is whole */
   uint8_t header[TARN_HEADER_SIZE]; /* the header as it came in */
   uint8_t held[8];                  /* bytes of a block not yet whole, or made and not given */
-  uint8_t held_count, pending, has_key, reserved_;
+  uint8_t held_count, pending, has_key;
+  uint8_t gather; /* the bytes that complete a decoder's gathered block */
 } tarn_stream_state_;
 
 /* Caller-owned state of fixed size (TARN_STREAM_WORDS 64-bit words): no allocation, no OS, no

@@ -62,12 +62,13 @@ static const uint32_t kCrcNibbles[16] = {
 
 TARNC_FN uint32_t tarnc_crc32_nibblewise(uint32_t reg, const void* data, size_t n) {
   const uint8_t* p = (const uint8_t*)data;
-  size_t i;
-  for (i = 0; i < n; ++i) {
-    reg ^= p[i];
+  const uint8_t* const end = p + n;
+  if (n == 0) return reg;
+  do { /* (tested at the bottom: one branch a byte on small processors) */
+    reg ^= *p;
     reg = (reg >> 4) ^ kCrcNibbles[reg & 0xF];
     reg = (reg >> 4) ^ kCrcNibbles[reg & 0xF];
-  }
+  } while (++p != end);
   return reg;
 }
 

@@ -37,19 +37,42 @@ static int DecoderOverlap(const void* a, size_t a_size, const void* b, size_t b_
   return a_size != 0 && b_size != 0 && x < y + b_size && y < x + a_size;
 }
 
-/* The common case of small pieces, a byte an interrupt: bytes of a block not yet whole, past the
- * header, nothing pending, gathered and nothing else. 1 when it was that case. */
-TARNC_INLINE int DecoderGather(tarnc_state* s, const uint8_t* in, size_t size, const void* out) {
+/* The bytes that complete the block being gathered (0: none that update may gather alone): a
+ * block of the payload's whole blocks, with a key, nothing pending and no failure. Kept in the
+ * object so that the common case of small pieces, a byte an interrupt, checks one byte. */
+static void DecoderGatherRoom(tarnc_state* s) {
+  const uint64_t block = s->position - TARN_HEADER_SIZE - s->held_count;
+  s->gather = s->has_key && s->failed == TARN_OK && s->pending == 0 &&
+                      s->position >= TARN_HEADER_SIZE && block < (s->image_size & ~(uint32_t)7)
+                  ? (uint8_t)(8u - s->held_count)
+                  : 0;
+}
+
+/* The common case of small pieces, a byte an interrupt: bytes of a block gathered and, when they
+ * complete it, the block run straight into `out`. 1 when it was that case. */
+TARNC_INLINE int DecoderGather(tarnc_state* s, const uint8_t* in, size_t size, uint8_t* out,
+                               size_t* written) {
+  const unsigned room = s->gather;
   size_t i;
-  if (s->held_count + size >= 8 || !s->has_key || s->failed != TARN_OK || s->pending != 0 ||
-      in == NULL || out == NULL || s->position < TARN_HEADER_SIZE ||
-      s->position + size > (uint64_t)(s->image_size & ~(uint32_t)7) + TARN_HEADER_SIZE) {
+  if (size > room || room == 0 || in == NULL || out == NULL ||
+      (size == room && DecoderOverlap(in, size, out, 8))) {
     return 0;
   }
-  /* (The mask repeats for the compiler what the checks above ensure: the index stays below 8.) */
+  /* (The mask repeats for the compiler what the room ensures: the index stays below 8.) */
   for (i = 0; i < size; ++i) s->held[(s->held_count + i) & 7u] = in[i];
-  s->held_count = (uint8_t)(s->held_count + size);
   s->position += size;
+  *written = 0;
+  if (size < room) {
+    s->held_count = (uint8_t)(s->held_count + size);
+    s->gather = (uint8_t)(room - size);
+    return 1;
+  }
+  /* The block is whole: through the pass, and the next one may be gathered if it is whole too. */
+  s->held_count = 0;
+  memcpy(out, s->held, 8); /* (the pass in place then copies nothing) */
+  tarnc_pass(s->key, NULL, s->crc, out, out, 8);
+  *written = 8;
+  s->gather = s->position - TARN_HEADER_SIZE < (s->image_size & ~(uint32_t)7) ? 8 : 0;
   return 1;
 }
 
@@ -167,6 +190,7 @@ static tarn_status DecoderTake(tarnc_state* s, const uint8_t* in, size_t size, s
   *used = size - n;
   s->position = at >= TARN_HEADER_SIZE ? TARN_HEADER_SIZE + offset : at;
   *written = put;
+  DecoderGatherRoom(s);
   return TARN_OK;
 }
 
@@ -190,16 +214,19 @@ tarn_status tarn_decoder_init(tarn_decoder* dec, const tarn_key* key) {
   return TARN_OK;
 }
 
+/* Everything but the common case, apart so that the common case saves no registers for it. */
+static TARNC_NOINLINE tarn_status DecoderUpdate(tarnc_state* s, const uint8_t* in, size_t size,
+                                                uint8_t* out, size_t* written) {
+  size_t used;
+  return DecoderTake(s, in, size, &used, out, (size_t)-1, written);
+}
+
 tarn_status tarn_decoder_update(tarn_decoder* dec, const void* in, size_t size, void* out,
                                 size_t* written) {
   tarnc_state* s = LiveDecoder(dec);
-  size_t used;
   if (s == NULL || written == NULL) return TARN_INVALID_ARGUMENT;
-  if (DecoderGather(s, (const uint8_t*)in, size, out)) {
-    *written = 0;
-    return TARN_OK;
-  }
-  return DecoderTake(s, (const uint8_t*)in, size, &used, (uint8_t*)out, (size_t)-1, written);
+  if (DecoderGather(s, (const uint8_t*)in, size, (uint8_t*)out, written)) return TARN_OK;
+  return DecoderUpdate(s, (const uint8_t*)in, size, (uint8_t*)out, written);
 }
 
 tarn_status tarn_decoder_step(tarn_decoder* dec, const void* in, size_t in_size, size_t* in_used,
@@ -283,6 +310,7 @@ tarn_status tarn_decoder_resume(tarn_decoder* dec, const tarn_key* key,
   s->held_count = blob[84];
   s->pending = blob[85];
   if (tarnc_le32(blob + 12) != TARN_OK) (void)tarnc_fail(s, (tarn_status)tarnc_le32(blob + 12));
+  DecoderGatherRoom(s);
   return TARN_OK;
 }
 

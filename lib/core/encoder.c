@@ -13,6 +13,7 @@ TARNC_FN tarn_status tarnc_fail(tarnc_state* s, tarn_status status) {
   tarnc_wipe(s->held, sizeof s->held);
   s->held_count = 0;
   s->pending = 0;
+  s->gather = 0;
   s->failed = (uint32_t)status;
   return status;
 }
