@@ -180,7 +180,7 @@ static void TestNoKeyBelow(void) {
   static uint8_t blob[TARN_RESUME_SIZE], header[TARN_HEADER_SIZE];
   static tarn_key key;
   const size_t image = sizeof g_image - 11, first = image / 3, second = image / 5;
-  size_t n, used, written;
+  size_t n, used, written, n_byte;
   SetSecret(&key);
   n = Encode(g_image, image, 1000, &key);
   Paint();
@@ -196,6 +196,11 @@ static void TestNoKeyBelow(void) {
   Paint();
   (void)tarn_decoder_resume(&dec, &key, blob);
   Check(!KeyBelow(), "key below after resume");
+  for (n_byte = 0; n_byte < 8; ++n_byte) { /* a byte a call: one of them completes a block */
+    Paint();
+    (void)tarn_decoder_update(&dec, g_container + first + used++, 1, g_slot, &written);
+    Check(!KeyBelow(), "key below after a byte");
+  }
   Paint();
   (void)tarn_decoder_update(&dec, g_container + first + used, n - first - used, g_slot, &written);
   Check(!KeyBelow(), "key below after the last update");
