@@ -105,11 +105,16 @@ SmallFile ReadSmallFile(const std::string& name, Secret* text);
 // literally: wildcard characters match only themselves.
 bool FileExists(const std::string& name);
 
+// Who may read a file the programs create: this user alone (a key) or anyone the user's umask
+// admits (a public key, meant to be handed out).
+enum class Readers { kOwner, kEveryone };
+
 // Creates a new file `name` holding the n bytes, synced to stable storage: on POSIX readable
-// and writable by this user alone (0600); on Windows with the access its directory passes
-// on, and open to no other process while it is written. False, with nothing created, when the name
-// exists or the file cannot be made whole.
-Status CreatePrivateFile(const std::string& name, const void* data, std::size_t n);
+// and writable by this user alone (0600) or, for kEveryone, also readable by others (0644 less
+// the umask); on Windows with the access its directory passes on, and open to no other process
+// while it is written. False, with nothing created, when the name exists or the file cannot be
+// made whole.
+Status CreateNewFile(const std::string& name, const void* data, std::size_t n, Readers readers);
 
 // Fills n bytes from the system's source of random numbers; false when it has none.
 bool RandomBytes(void* bytes, std::size_t n);

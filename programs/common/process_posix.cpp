@@ -246,8 +246,9 @@ bool FileExists(const std::string& name) {
   return !name.empty() && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-Status CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
-  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+Status CreateNewFile(const std::string& name, const void* data, std::size_t n, Readers readers) {
+  const mode_t mode = readers == Readers::kOwner ? 0600 : 0644;
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return Failed();
   bool ok = WriteAt(fd, data, n, 0) && (fsync(fd) == 0 || Failed());
   if (close(fd) != 0 && ok) ok = Failed();

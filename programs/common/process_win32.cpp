@@ -219,7 +219,8 @@ bool FileExists(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-Status CreatePrivateFile(const std::string& name, const void* data, std::size_t n) {
+Status CreateNewFile(const std::string& name, const void* data, std::size_t n,
+                     Readers /*readers*/) {
   if (name.empty() || HasWildcard(name)) return Failed(ERROR_INVALID_NAME);
   // A new file that no other process opens while it is written.
   const HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

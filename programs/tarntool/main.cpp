@@ -445,7 +445,8 @@ int Keygen(const Options& options) {
     k.text[2 * i + 1] = "0123456789ABCDEF"[k.bytes[i] & 0xF];
   }
   k.text[32] = '\n';
-  const tarn::platform::Status made = tarn::process::CreatePrivateFile(options.output, k.text, 33);
+  const tarn::platform::Status made =
+      tarn::process::CreateNewFile(options.output, k.text, 33, tarn::process::Readers::kOwner);
   if (!made) {
     const tarn::platform::Cause& cause = made.cause();
     Message(options.output,

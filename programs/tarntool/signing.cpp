@@ -35,9 +35,10 @@ bool ReadPublicFile(const std::string& name, std::size_t max, std::string* text,
 }
 
 // A new file holding `text`, published whole or not at all (never over an existing one).
-bool WriteNewFile(const std::string& name, const std::string& text, std::string* why) {
+bool WriteNewFile(const std::string& name, const std::string& text, tarn::process::Readers readers,
+                  std::string* why) {
   const tarn::platform::Status made =
-      tarn::process::CreatePrivateFile(name, text.data(), text.size());
+      tarn::process::CreateNewFile(name, text.data(), text.size(), readers);
   if (made) return true;
   const tarn::platform::Cause& cause = made.cause();
   *why = cause.system_error == EEXIST ? std::string("it exists already (never overwritten)")
@@ -106,11 +107,11 @@ int KeygenSigning(const SigningOptions& options, bool quiet, Printer out) {
     return 2;
   }
   std::string why;
-  if (!WriteNewFile(options.secret_key, t.sec, &why)) {
+  if (!WriteNewFile(options.secret_key, t.sec, tarn::process::Readers::kOwner, &why)) {
     Say(options.secret_key + ": cannot create the secret key file: " + why);
     return 2;
   }
-  if (!WriteNewFile(options.public_key, t.pub, &why)) {
+  if (!WriteNewFile(options.public_key, t.pub, tarn::process::Readers::kEveryone, &why)) {
     Say(options.public_key + ": cannot create the public key file: " + why);
     (void)std::remove(options.secret_key.c_str());  // a pair or nothing
     return 2;

@@ -563,6 +563,10 @@ class SignatureTest(ToolCase):
         self.assertEqual(self.tool("keygen", "--signing", "--public-key", "p.pub", "--secret-key",
                                    "p.key", "--password-env", "PW", env=env)[0], 0)
         self.assertEqual(os.stat(os.path.join(self.dir, "p.key")).st_mode & 0o777, 0o600)
+        # The public key is for handing out: readable by others as the umask allows.
+        mask = os.umask(0)
+        os.umask(mask)
+        self.assertEqual(os.stat(os.path.join(self.dir, "p.pub")).st_mode & 0o777, 0o644 & ~mask)
         wrong = dict(os.environ, PW="wrong")
         rc, _, err = self.tool("sign", "--secret-key", "p.key", "--password-env", "PW", "fw.cnt",
                                env=wrong)
