@@ -72,9 +72,7 @@ function readInfo() {
 // What a signature said: the key id as minisign shows it, its version and device, and why not.
 function readSignature(status) {
   const p = mem.signatureInfo, t = tarn;
-  let id = "";
-  for (let i = 7; i >= 0; --i) id += t._tarn_page_signature_key_id(p, i).toString(16).padStart(2, "0");
-  return { status, keyId: id.toUpperCase(),
+  return { status, keyId: t.UTF8ToString(t._tarn_page_signature_key_id(p)),
            version: t._tarn_page_signature_has_version(p) ? t._tarn_page_signature_version(p) : null,
            device: t.UTF8ToString(t._tarn_page_signature_device(p)) || null,
            reason: t.UTF8ToString(t._tarn_page_signature_reason(p)) };

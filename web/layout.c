@@ -55,8 +55,11 @@ size_t tarn_page_public_key_size(void) {
 size_t tarn_page_signature_info_size(void) {
   return sizeof(tarn_signature_info);
 }
-int tarn_page_signature_key_id(const tarn_signature_info* info, int i) {
-  return info->key_id[i];
+/* The key id as minisign shows it. */
+const char* tarn_page_signature_key_id(const tarn_signature_info* info) {
+  static char text[17];
+  tarn_key_id_text(info->key_id, text);
+  return text;
 }
 int tarn_page_signature_has_version(const tarn_signature_info* info) {
   return info->has_version;

@@ -87,6 +87,17 @@ tarn_status tarn_public_key_from_text(tarn_public_key* key, const char* text, si
   return TARN_OK;
 }
 
+void tarn_key_id_text(const uint8_t id[8], char text[17]) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  int i;
+  if (id == NULL || text == NULL) return;
+  for (i = 0; i < 8; ++i) {
+    text[2 * i] = kDigits[id[7 - i] >> 4];
+    text[2 * i + 1] = kDigits[id[7 - i] & 0xF];
+  }
+  text[16] = '\0';
+}
+
 /* --- The trusted comment's fields. NULL when they are sound, else why not. */
 static int IsCommentBlank(char c) {
   return c == ' ' || c == '\t';

@@ -1,7 +1,6 @@
 #include "signing.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -79,10 +78,8 @@ std::size_t LineLength(std::string_view text) {
 }  // namespace
 
 std::string KeyIdText(const std::uint8_t id[8]) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | id[i];
   char text[17];
-  (void)std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(v));
+  tarn_key_id_text(id, text);
   return text;
 }
 

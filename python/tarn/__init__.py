@@ -485,7 +485,7 @@ class PublicKey:
 
 
 def _key_id(raw):
-    return f"{int.from_bytes(raw, 'little'):016X}"
+    return _tarn.key_id_text(bytes(raw))
 
 
 class Signature:

@@ -308,6 +308,13 @@ PYBIND11_MODULE(_tarn, m) {
       });
 
   // --- Signatures: (status, ...) tuples, as above.
+  m.def("key_id_text", [](const py::bytes& id) {
+    const std::string raw = id;
+    if (raw.size() != 8) throw py::value_error("a key id is 8 bytes");
+    char text[17];
+    tarn_key_id_text(reinterpret_cast<const std::uint8_t*>(raw.data()), text);
+    return std::string(text);
+  });
   m.def("public_key_from_text", [](const py::buffer& text) -> py::object {
     const View v(text);
     tarn_public_key key;

@@ -507,6 +507,8 @@ class SignatureTest(ToolCase):
                                        "--key-file", "key.hex", "fw.cnt")
                 self.assertEqual(rc, 0, out)
                 self.assertIn(b"; signature ok", out)
+                if pub == "m.pub":  # the key id as minisign writes it in its public key
+                    self.assertIn(b"(key " + self.read(pub).split(b"\n")[0].split()[-1], out)
                 text = self.read(sig)
                 # A changed byte of the container, of the signature, of the trusted comment.
                 changed = bytearray(good)
