@@ -89,7 +89,7 @@ tarn_status tarn_public_key_from_text(tarn_public_key* key, const char* text, si
 
 void tarn_key_id_text(const uint8_t id[8], char text[17]) {
   static const char kDigits[] = "0123456789ABCDEF";
-  int i;
+  size_t i;
   if (id == NULL || text == NULL) return;
   for (i = 0; i < 8; ++i) {
     text[2 * i] = kDigits[id[7 - i] >> 4];
