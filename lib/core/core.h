@@ -192,6 +192,9 @@ TARNC_FN void tarnc_blake2b_update(tarnc_hash* s, const void* data, size_t n);
 TARNC_FN void tarnc_blake2b_final(tarnc_hash* s, uint8_t out[64]);
 TARNC_FN void tarnc_ed25519_start(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
 TARNC_FN int tarnc_ed25519_finish(tarnc_hash* h, const uint8_t sig[64], const uint8_t pk[32]);
+/* A device name as a signature's trusted comment carries it: 1 to TARN_DEVICE_NAME_MAX
+ * letters, digits, '.', '_' and '-'. */
+TARNC_FN int tarnc_is_device_name(const char* name, size_t n);
 #ifndef TARNC_CORE_ONLY
 TARNC_FN int tarnc_ed25519_verify(const uint8_t sig[64], const void* message, size_t n,
                                   const uint8_t pk[32]);

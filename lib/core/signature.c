@@ -103,9 +103,16 @@ static int IsCommentBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-static int IsNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-         c == '_' || c == '-';
+TARNC_FN int tarnc_is_device_name(const char* name, size_t n) {
+  if (n == 0 || n > TARN_DEVICE_NAME_MAX) return 0;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+          c == '_' || c == '-')) {
+      return 0;
+    }
+  }
+  return 1;
 }
 
 static const char* ReadFields(const Line* comment, tarn_signature_info* info) {
@@ -131,8 +138,8 @@ static const char* ReadFields(const Line* comment, tarn_signature_info* info) {
     } else if (n >= 7 && memcmp(token, "device=", 7) == 0) {
       if (info->device[0] != '\0') return "device= twice in the trusted comment";
       if (n == 7 || n - 7 > TARN_DEVICE_NAME_MAX) return "a device= of no or too long a name";
-      for (size_t i = 7; i < n; ++i) {
-        if (!IsNameChar(token[i])) return "a device= with a character names do not have";
+      if (!tarnc_is_device_name(token + 7, n - 7)) {
+        return "a device= with a character names do not have";
       }
       memcpy(info->device, token + 7, n - 7);
       info->device[n - 7] = '\0';

@@ -2,7 +2,6 @@
 // made with libsodium where the build has it. The files written are minisign's: a public key
 // file, a secret key file (its key derivation scrypt, its check BLAKE2b-256), a signature file.
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -79,23 +78,13 @@ struct SecretKeyFile {
 static_assert(sizeof(SecretKeyFile) == 158);
 constexpr std::size_t kSealed = 8 + crypto_sign_SECRETKEYBYTES + crypto_generichash_BYTES;
 
-bool IsDeviceName(const char* name) {
-  const std::size_t n = std::strlen(name);
-  if (n == 0 || n > TARN_DEVICE_NAME_MAX) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = name[i];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '_' || c == '-';
-    if (!ok) return false;
-  }
-  return true;
-}
-
 // The trusted comment of a signature of `input`, or false for options that are not sound.
 bool TrustedComment(const char* input, const tarn_sign_options* options, std::string* comment) {
   const tarn_sign_options none{};
   const tarn_sign_options& o = options != nullptr ? *options : none;
-  if (o.device != nullptr && !IsDeviceName(o.device)) return false;
+  if (o.device != nullptr && !tarnc_is_device_name(o.device, std::strlen(o.device))) {
+    return false;
+  }
   if (o.comment != nullptr) {
     const std::string text = o.comment;
     if (text.size() > 512 || text.find_first_of("\r\n") != std::string::npos ||
@@ -215,8 +204,7 @@ tarn_status tarn_sign_keygen(const char* password, size_t password_length,
   crypto_sign_keypair(pk, k.secret);
   Check(&k, k.check);
   char id[17];
-  (void)std::snprintf(id, sizeof id, "%016llX",
-                      static_cast<unsigned long long>(tarnc_le64(k.key_id)));
+  tarn_key_id_text(k.key_id, id);
   unsigned char pub[42];
   pub[0] = 'E';
   pub[1] = 'd';
