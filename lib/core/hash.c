@@ -179,8 +179,6 @@ void tarnc_blake2b_update(tarnc_hash* s, const void* data, size_t n) {
 void tarnc_blake2b_final(tarnc_hash* s, uint8_t out[64]) {
   memset(s->buf + s->fill, 0, 128 - s->fill);
   Blake2bBlock(s->h, s->buf, s->count, 1);
-  for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 8; ++j) out[8 * i + j] = (uint8_t)(s->h[i] >> (8 * j));
-  }
+  for (size_t i = 0; i < 8; ++i) tarnc_put_le64(out + 8 * i, s->h[i]);
   tarnc_wipe(s, sizeof *s);
 }
