@@ -167,7 +167,7 @@ tarn_status UpdaterFinish(Updater* u) {
   Put32(boot + 8, info.image_crc);
   Put32(boot + 12, (uint32_t)signature.version);
   Put32(boot + 16, (uint32_t)(signature.version >> 32));
-  Put32(boot + 20, tarn_crc32(0, boot, 20));
+  Put32(boot + BOOT_SIZE - 4, tarn_crc32(0, boot, BOOT_SIZE - 4));
   if (Write(u->flash, BootPage(u->slot_pages), boot) != 0) return Fail(u, TARN_WRITE_FAILED);
   /* Nothing of this update is left to resume. */
   if (u->flash->erase(u->flash->context, u->slot_pages) != 0 ||
@@ -177,18 +177,23 @@ tarn_status UpdaterFinish(Updater* u) {
   return TARN_OK;
 }
 
-int UpdaterBootable(const Flash* flash, uint32_t slot_pages, uint32_t* image_size) {
+/* The boot record when it is whole (its mark and its CRC-32), else NULL. */
+static const uint8_t* BootRecord(const Flash* flash, uint32_t slot_pages) {
   const uint8_t* boot = PageAt(flash, BootPage(slot_pages));
-  if (memcmp(boot, "TBOT", 4) != 0 || Get32(boot + 20) != tarn_crc32(0, boot, 20) ||
-      Get32(boot + 4) > slot_pages * UPDATER_PAGE) {
-    return 0;
-  }
+  return memcmp(boot, "TBOT", 4) == 0 &&
+                 Get32(boot + BOOT_SIZE - 4) == tarn_crc32(0, boot, BOOT_SIZE - 4)
+             ? boot
+             : NULL;
+}
+
+int UpdaterBootable(const Flash* flash, uint32_t slot_pages, uint32_t* image_size) {
+  const uint8_t* boot = BootRecord(flash, slot_pages);
+  if (boot == NULL || Get32(boot + 4) > slot_pages * UPDATER_PAGE) return 0;
   *image_size = Get32(boot + 4);
   return tarn_crc32(0, flash->base, *image_size) == Get32(boot + 8);
 }
 
 uint64_t UpdaterVersion(const Flash* flash, uint32_t slot_pages) {
-  const uint8_t* boot = PageAt(flash, BootPage(slot_pages));
-  if (memcmp(boot, "TBOT", 4) != 0 || Get32(boot + 20) != tarn_crc32(0, boot, 20)) return 0;
-  return (uint64_t)Get32(boot + 12) | (uint64_t)Get32(boot + 16) << 32;
+  const uint8_t* boot = BootRecord(flash, slot_pages);
+  return boot == NULL ? 0 : (uint64_t)Get32(boot + 12) | (uint64_t)Get32(boot + 16) << 32;
 }
