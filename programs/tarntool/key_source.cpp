@@ -15,17 +15,16 @@ constexpr std::size_t kMaxKeyText = TARN_MAX_KEY_TEXT;
 
 }  // namespace
 
-bool LoadText(const KeySource& source, const std::string& what, tarn::platform::Secret* text,
-              std::string* source_name, std::string* error, std::string* warning) {
+bool LoadText(const KeySource& source, const std::string& what, const char* fd_option,
+              tarn::platform::Secret* text, std::string* source_name, std::string* error,
+              std::string* warning) {
   std::string& name = *source_name;
   if (!source.file.empty()) {
     name = source.file;
     const tarn::process::SmallFile read = tarn::process::ReadSmallFile(name, text);
     if (read.fifo) {
-      *error = name + ": a FIFO, which would wait for a writer: give the " + what +
-               " in a file, or "
-               "through --" +
-               what + "-fd";
+      *error = name + ": a FIFO, which would wait for a writer: give the " + what + " in a file" +
+               (fd_option != nullptr ? std::string(", or through ") + fd_option : "");
       return false;
     }
     if (read.too_large) {
@@ -76,7 +75,7 @@ bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::st
   // Every byte of the key's text goes straight into memory of its own, wiped when it goes.
   tarn::platform::Secret text(kMaxKeyText);
   std::string name;
-  if (!LoadText(source, "key", &text, &name, error, warning)) return false;
+  if (!LoadText(source, "key", "--key-fd", &text, &name, error, warning)) return false;
   if (tarn_key_from_text(text.text().data(), text.text().size(), key) != TARN_OK) {
     *error = name + ": not a key (32 hexadecimal digits expected)";
     return false;

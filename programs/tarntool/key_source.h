@@ -22,8 +22,10 @@ struct KeySource {
 bool LoadKey(const KeySource& source, tarn_key* key, std::string* error, std::string* warning);
 
 // The source's text whole (at most 4 KiB), into `text`: what LoadKey reads, for other secrets
-// too (`what` names it in messages: "password"). *source_name gets how messages name the source.
-bool LoadText(const KeySource& source, const std::string& what, tarn::platform::Secret* text,
-              std::string* source_name, std::string* error, std::string* warning);
+// too (`what` names it in messages: "password"; `fd_option` is the option that gives it by
+// descriptor, nullptr where there is none). *source_name gets how messages name the source.
+bool LoadText(const KeySource& source, const std::string& what, const char* fd_option,
+              tarn::platform::Secret* text, std::string* source_name, std::string* error,
+              std::string* warning);
 
 }  // namespace tarntool

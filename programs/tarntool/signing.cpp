@@ -62,7 +62,7 @@ bool ReplaceFile(const std::string& name, const std::string& text, std::string* 
 // The password's first line, or false having said why.
 bool LoadPassword(const KeySource& source, tarn::platform::Secret* text) {
   std::string name, error, warning;
-  if (!LoadText(source, "password", text, &name, &error, &warning)) {
+  if (!LoadText(source, "password", "--password-fd", text, &name, &error, &warning)) {
     Say(error);
     return false;
   }
@@ -135,7 +135,7 @@ int SignFiles(const SigningOptions& options, const std::vector<std::string>& fil
   tarn::platform::Secret secret(TARN_MAX_KEY_TEXT);
   std::string name, error, warning;
   const KeySource source{options.secret_key, "", -1};
-  if (!LoadText(source, "secret key", &secret, &name, &error, &warning)) {
+  if (!LoadText(source, "secret key", nullptr, &secret, &name, &error, &warning)) {
     Say(error);
     return 2;
   }

@@ -559,6 +559,10 @@ class SignatureTest(ToolCase):
                                "unsigned.cnt")
         self.assertEqual((rc, os.path.exists(os.path.join(self.dir, "unsigned.cnt.minisig"))),
                          (2, False))
+        # A secret key that is a FIFO: refused, naming no option that does not exist.
+        os.mkfifo(os.path.join(self.dir, "fifo.key"))
+        rc, _, err = self.tool("sign", "--secret-key", "fifo.key", "unsigned.cnt")
+        self.assertEqual((rc, err.rstrip()[-29:]), (2, b"give the secret key in a file"))
 
     def test_password_protected_secret_key(self):
         env = dict(os.environ, PW="correct horse")
