@@ -69,7 +69,7 @@ function readInfo() {
            imageOk: t._tarn_page_info_image_ok(p) !== 0 };
 }
 
-// What a signature said: the key id as minisign shows it, its version and device, and why not.
+// What a signature said: its key id, version and device, and why not.
 function readSignature(status) {
   const p = mem.signatureInfo, t = tarn;
   return { status, keyId: t.UTF8ToString(t._tarn_page_signature_key_id(p)),

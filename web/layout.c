@@ -55,7 +55,7 @@ size_t tarn_page_public_key_size(void) {
 size_t tarn_page_signature_info_size(void) {
   return sizeof(tarn_signature_info);
 }
-/* The key id as minisign shows it. */
+/* The key id as tarn_key_id_text writes it. */
 const char* tarn_page_signature_key_id(const tarn_signature_info* info) {
   static char text[17];
   tarn_key_id_text(info->key_id, text);

@@ -343,8 +343,8 @@ typedef struct tarn_public_key {
  * line alone, with or without line endings: TARN_INVALID_ARGUMENT for anything else. */
 TARN_API tarn_status tarn_public_key_from_text(tarn_public_key* key, const char* text,
                                                size_t length);
-/* A key id as minisign shows it (16 upper-case hexadecimal digits of its little-endian value)
- * into `text`, ended by a NUL. */
+/* A key id as 16 upper-case hexadecimal digits of its little-endian value (the number minisign
+ * shows, there without leading zeros) into `text`, ended by a NUL. */
 TARN_API void tarn_key_id_text(const uint8_t id[8], char text[17]);
 
 #define TARN_DEVICE_NAME_MAX 63

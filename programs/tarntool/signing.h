@@ -63,7 +63,7 @@ void FinishSigned(SignedSpool* spool);
 // "made for another device".
 std::string SignatureWords(const SigningOptions& options, const SignatureCheck& check);
 
-// The key id as minisign shows it: 16 hexadecimal digits of its little-endian value.
+// The key id as tarn_key_id_text writes it.
 std::string KeyIdText(const std::uint8_t id[8]);
 
 }  // namespace tarntool

@@ -453,7 +453,7 @@ class Decoder:
 
 class PublicKey:
     """A signing key's public half, as a minisign public key file holds it. ``key_id`` is its
-    id as minisign shows it (16 hexadecimal digits)."""
+    id: 16 hexadecimal digits of the number minisign shows."""
     __slots__ = ("_raw",)
 
     def __init__(self, text):
