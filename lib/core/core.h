@@ -1,8 +1,8 @@
 /* The core of libtarn, in C99 and freestanding: the header's words and checks, the key's text,
  * the block cipher one block at a time, the CRC-32 by table, the one pass every payload goes
  * through, the one verdict, and the stream objects. Nothing here allocates, touches a file or
- * a thread, or uses the C library beyond memcpy and memset, so the same code is the device's
- * whole library and the heart of every hosted front end.
+ * a thread, or uses the C library beyond <string.h>'s copying, filling and comparing, so the same
+ * code is the device's whole library and the heart of every hosted front end.
  *
  * The core reaches the kernels through one seam, declared last: a build for one small processor
  * fills it with the portable paths (portable_kernels.c), a hosted build with the dispatch
@@ -13,6 +13,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "tarn/tarn.h"
 
@@ -178,6 +179,20 @@ TARNC_FN void tarnc_wipe_below(void);
 
 /* Overwrites n bytes in a way the compiler may not drop. */
 TARNC_FN void tarnc_wipe(void* bytes, size_t n);
+
+/* --- Saved states (the decoder's, the signature checker's): three letters that say whose and
+ * the layout's version in the first four bytes, the CRC-32 of all before them in the last four,
+ * so that a torn or foreign blob is refused. Seal writes the frame around what is filled in. */
+TARNC_INLINE void tarnc_seal(uint8_t* blob, size_t size, const char mark[3], uint8_t version) {
+  memcpy(blob, mark, 3);
+  blob[3] = version;
+  tarnc_put_le32(blob + size - 4, tarn_crc32(0, blob, size - 4));
+}
+TARNC_INLINE int tarnc_sealed(const uint8_t* blob, size_t size, const char mark[3],
+                              uint8_t version) {
+  return memcmp(blob, mark, 3) == 0 && blob[3] == version &&
+         tarnc_le32(blob + size - 4) == tarn_crc32(0, blob, size - 4);
+}
 
 /* --- What a signature check needs: SHA-512 and BLAKE2b-512 a piece at a time (final wipes the
  * state), and Ed25519 checked over a message given whole or a piece at a time (start, the

@@ -269,10 +269,6 @@ tarn_status tarn_decoder_save(const tarn_decoder* dec, uint8_t blob[TARN_RESUME_
   }
   s = &dec->u_.state_;
   memset(blob, 0, TARN_RESUME_SIZE);
-  blob[0] = 'T';
-  blob[1] = 'R';
-  blob[2] = 'S';
-  blob[3] = TARNC_BLOB_VERSION;
   tarnc_put_le64(blob + 4, s->position);
   tarnc_put_le32(blob + 12, s->failed);
   tarnc_put_le32(blob + 16, s->crc[TARNC_CRC_IN]);
@@ -282,7 +278,7 @@ tarn_status tarn_decoder_save(const tarn_decoder* dec, uint8_t blob[TARN_RESUME_
   blob[84] = s->held_count;
   blob[85] = s->pending;
   blob[86] = s->has_key;
-  tarnc_put_le32(blob + TARNC_BLOB_CHECKED, tarn_crc32(0, blob, TARNC_BLOB_CHECKED));
+  tarnc_seal(blob, TARN_RESUME_SIZE, "TRS", TARNC_BLOB_VERSION);
   return TARN_OK;
 }
 
@@ -291,8 +287,7 @@ tarn_status tarn_decoder_resume(tarn_decoder* dec, const tarn_key* key,
   tarnc_state* s;
   if (dec == NULL || blob == NULL) return TARN_INVALID_ARGUMENT;
   /* A torn or foreign blob fails its check word; what it says is checked before it is used. */
-  if (memcmp(blob, "TRS", 3) != 0 || blob[3] != TARNC_BLOB_VERSION ||
-      tarnc_le32(blob + TARNC_BLOB_CHECKED) != tarn_crc32(0, blob, TARNC_BLOB_CHECKED) ||
+  if (!tarnc_sealed(blob, TARN_RESUME_SIZE, "TRS", TARNC_BLOB_VERSION) ||
       blob[86] != (key != NULL) || blob[84] >= 8 || blob[85] > 8 ||
       (blob[84] != 0 && blob[85] != 0) || tarnc_le32(blob + 12) > TARN_OTHER_DEVICE) {
     return TARN_INVALID_ARGUMENT;

@@ -284,10 +284,6 @@ tarn_status tarn_verifier_save(const tarn_verifier* v, uint8_t blob[TARN_VERIFIE
   }
   const tarn_verifier_state_* s = &v->u_.state_;
   memset(blob, 0, TARN_VERIFIER_RESUME_SIZE);
-  blob[0] = 'T';
-  blob[1] = 'V';
-  blob[2] = 'S';
-  blob[3] = TARNC_VBLOB_VERSION;
   blob[kAtFlags] = (uint8_t)(s->info.prehashed | s->info.has_version << 1);
   for (size_t i = 0; i < 8; ++i) tarnc_put_le64(blob + kAtHash + 8 * i, s->hash.h[i]);
   tarnc_put_le64(blob + kAtCount, s->hash.count);
@@ -297,15 +293,14 @@ tarn_status tarn_verifier_save(const tarn_verifier* v, uint8_t blob[TARN_VERIFIE
   memcpy(blob + kAtKeyId, s->info.key_id, 8);
   tarnc_put_le64(blob + kAtVersion, s->info.version);
   memcpy(blob + kAtDevice, s->info.device, TARN_DEVICE_NAME_MAX + 1);
-  tarnc_put_le32(blob + TARNC_VBLOB_CHECKED, tarn_crc32(0, blob, TARNC_VBLOB_CHECKED));
+  tarnc_seal(blob, TARN_VERIFIER_RESUME_SIZE, "TVS", TARNC_VBLOB_VERSION);
   return TARN_OK;
 }
 
 tarn_status tarn_verifier_resume(tarn_verifier* v, const tarn_public_key* key,
                                  const uint8_t blob[TARN_VERIFIER_RESUME_SIZE]) {
   if (v == NULL || key == NULL || blob == NULL) return TARN_INVALID_ARGUMENT;
-  if (memcmp(blob, "TVS", 3) != 0 || blob[3] != TARNC_VBLOB_VERSION ||
-      tarnc_le32(blob + TARNC_VBLOB_CHECKED) != tarn_crc32(0, blob, TARNC_VBLOB_CHECKED) ||
+  if (!tarnc_sealed(blob, TARN_VERIFIER_RESUME_SIZE, "TVS", TARNC_VBLOB_VERSION) ||
       blob[kAtFlags] > 3 || tarnc_le32(blob + kAtFill) > 128 ||
       memcmp(blob + kAtKeyId, key->id, 8) != 0 || blob[kAtDevice + TARN_DEVICE_NAME_MAX] != 0) {
     return TARN_INVALID_ARGUMENT;
