@@ -27,6 +27,8 @@ import statistics
 import subprocess
 import time
 
+from host import processor
+
 KEY = "0123456789ABCDEFFEDCBA9876543210"
 
 
@@ -55,16 +57,6 @@ def peak_rss(argv, rss_file="/tmp/tarn-bench-rss"):
         return int(f.read().split()[-1])
 
 
-def processor():
-    """The processor's model name, as the system reports it."""
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return "unknown processor"
 
 
 def main():

@@ -24,16 +24,11 @@ import threading
 import time
 
 import tarn
+from host import processor
 
 HEX = "0123456789ABCDEFFEDCBA9876543210"
 
 
-def processor():
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    return "unknown processor"
 
 
 def timed(fn):
