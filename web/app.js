@@ -99,23 +99,25 @@
     return Array.isArray(results) ? results[0] : results;
   }
 
-  // A check of a large file without a signature, split between two workers (a stretch of the
-  // payload each, cut on a block's edge) where the computer has two processors or more; the
-  // verdict from both stretches' CRC-32s, joined by the library.
+  // A check of a large file without a signature is split between workers, one a processor up
+  // to eight, where the computer has two or more: a stretch of the payload each, cut on blocks'
+  // edges; the verdict from the stretches' CRC-32s, joined by the library.
   const SPLIT_FROM = 64 << 20;
-  async function checkInTwo(file, key) {
-    const mid = 52 + Math.floor((file.size - 52) / 16) * 8;
-    const parts = await runJobs([{ op: "range", key, from: 52, to: mid },
-                                 { op: "range", key, from: mid, to: file.size }], file, null);
-    if (!Array.isArray(parts)) return parts;
-    if (parts.some((p) => p.status !== OK)) return { status: READ_FAILED, info: null };
-    return runJob({ op: "judge", first: parts[0], second: parts[1], secondSize: file.size - mid },
-                  file, null);
+  const MOST_WORKERS = 8;
+  function workersFor(file) {
+    const signed = signatureFile && $("public-key").value.trim() !== "";
+    if (file.size < SPLIT_FROM || signed) return 1;
+    return Math.max(1, Math.min(navigator.hardwareConcurrency || 1, MOST_WORKERS));
   }
 
-  function splits(file) {
-    const signed = signatureFile && $("public-key").value.trim() !== "";
-    return file.size >= SPLIT_FROM && !signed && (navigator.hardwareConcurrency || 1) >= 2;
+  async function checkSplit(file, key, n) {
+    const stretch = Math.floor((file.size - 52) / 8 / n) * 8;
+    const cuts = Array.from({ length: n + 1 }, (_, i) => (i === n ? file.size : 52 + i * stretch));
+    const stretches = cuts.slice(1).map((to, i) => ({ op: "range", key, from: cuts[i], to }));
+    const parts = await runJobs(stretches, file, null);
+    if (!Array.isArray(parts)) return parts;
+    if (parts.some((p) => p.status !== OK)) return { status: READ_FAILED, info: null };
+    return runJob({ op: "judge", parts }, file, null);
   }
 
   // The signature file's text and the public key, when both are given.
@@ -254,9 +256,10 @@
     if (!file) return say("Pick a container file first: nothing was checked.", "");
     markKey(false);
     const key = keyText();
-    const inTwo = splits(file);
-    document.body.dataset.workers = inTwo ? "2" : "1";
-    const result = inTwo ? await checkInTwo(file, key) : await runJob({ op: "check", key }, file, null);
+    const workers = workersFor(file);
+    document.body.dataset.workers = String(workers);
+    const result = workers > 1 ? await checkSplit(file, key, workers)
+                               : await runJob({ op: "check", key }, file, null);
     if (result.status === CANCELLED) return say(SENTENCES[CANCELLED], wordOf(CANCELLED));
     $("progress").value = 1;
     show(result.status, result.info, file, result.keyed);

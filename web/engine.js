@@ -2,8 +2,9 @@
 // slices of the picked file, so that a container of any size is checked with a few MiB of
 // memory and the page's own thread stays free to draw. One worker a run: cancelling a run ends
 // its worker. Messages in: {op: "check" | "save" | "encode", file, key, signature: {text,
-// publicKey} or null, portable}; for a check split between two workers, {op: "range", file, key,
-// from, to} to each and then {op: "judge", file, first, second}; and {op: "ack"} for each piece of output the page has written;
+// publicKey} or null, portable}; for a check split between workers, {op: "range", file, key,
+// from, to} to each and then {op: "judge", file, parts} with their results in order; and
+// {op: "ack"} for each piece of output the page has written;
 // out: {kernels: "simd" | "portable"}, {words}, {progress: bytes}, {badKey}, {piece}, {done:
 // {status, info, header, signature}}. A signature is checked in the same pass that checks the
 // container. `portable` asks for the portable kernels where SIMD would be used.
@@ -196,7 +197,7 @@ async function decode(file, text, output, signature) {
   return { status, info: readInfo(), keyed: key !== null, signature: signatureResult };
 }
 
-// One stretch of a check split between two workers: [from, to) of the file, all payload,
+// One stretch of a check split between workers: [from, to) of the file, all payload,
 // through the pass; its finished CRC-32s.
 async function range(file, text, from, to) {
   const key = checkKey(text);
@@ -215,12 +216,13 @@ async function range(file, text, from, to) {
   if (key !== null) wipe(key, tarn._tarn_page_key_size());
   wipe(mem.input, SLICE);
   if (at !== to - from) return { status: READ_FAILED };
-  return { status: OK, keyed: key !== null, payload: tarn._tarn_page_payload_crc(mem.registers) >>> 0,
+  return { status: OK, keyed: key !== null, size: to - from,
+           payload: tarn._tarn_page_payload_crc(mem.registers) >>> 0,
            image: tarn._tarn_page_image_crc(mem.registers) >>> 0 };
 }
 
-// The verdict on a split check: the header read again, both stretches' CRC-32s joined.
-async function judge(file, first, second, secondSize) {
+// The verdict on a split check: the header read again, the stretches' CRC-32s joined in order.
+async function judge(file, parts) {
   let header;
   try {
     header = new Uint8Array(await file.slice(0, 52).arrayBuffer());
@@ -228,10 +230,14 @@ async function judge(file, first, second, secondSize) {
     return { status: READ_FAILED, info: null };
   }
   heap().set(header, mem.header);
-  const status = tarn._tarn_page_judge(mem.header, header.length, file.size, first.payload,
-                                       first.image, second.payload, second.image, secondSize,
-                                       first.keyed ? 1 : 0, mem.info);
-  return { status, info: readInfo(), keyed: first.keyed };
+  let { payload, image } = parts[0];
+  for (const part of parts.slice(1)) {
+    payload = tarn._tarn_page_crc_join(payload, part.payload, part.size) >>> 0;
+    image = tarn._tarn_page_crc_join(image, part.image, part.size) >>> 0;
+  }
+  const status = tarn._tarn_page_judge(mem.header, header.length, file.size, payload, image,
+                                       parts[0].keyed ? 1 : 0, mem.info);
+  return { status, info: readInfo(), keyed: parts[0].keyed };
 }
 
 async function encode(file, text) {
@@ -276,7 +282,7 @@ onmessage = async (e) => {
   let done;
   if (msg.op === "encode") done = await encode(msg.file, msg.key);
   else if (msg.op === "range") done = await range(msg.file, msg.key, msg.from, msg.to);
-  else if (msg.op === "judge") done = await judge(msg.file, msg.first, msg.second, msg.secondSize);
+  else if (msg.op === "judge") done = await judge(msg.file, msg.parts);
   else done = await decode(msg.file, msg.key, msg.op === "save", msg.signature);
   postMessage({ done });
 };

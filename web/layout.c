@@ -75,9 +75,9 @@ const char* tarn_page_signature_reason(const tarn_signature_info* info) {
   return info->reason != NULL ? info->reason : "";
 }
 
-/* A check split between two workers: each runs its stretch of the payload through the one
- * pass (a stretch ends on a block's edge but for the payload's last), and the verdict is
- * reached from both stretches' CRC-32s joined. */
+/* A check split between workers: each runs its stretch of the payload through the one pass (a
+ * stretch ends on a block's edge but for the payload's last), and the verdict is reached from
+ * the stretches' CRC-32s joined in order. */
 
 size_t tarn_page_registers_size(void) {
   return 3 * sizeof(uint32_t);
@@ -95,20 +95,22 @@ uint32_t tarn_page_payload_crc(const uint32_t registers[3]) {
 uint32_t tarn_page_image_crc(const uint32_t registers[3]) {
   return ~registers[TARNC_CRC_PLAIN];
 }
-/* The verdict on the container whose first `have` bytes (at most 52) are `header`, of
- * `container_size` bytes, from the CRC-32s of its payload's two stretches, the second
+/* The CRC-32 of two stretches one after the other, from each one's; the second is
  * `second_size` bytes long. */
+uint32_t tarn_page_crc_join(uint32_t first, uint32_t second, double second_size) {
+  return tarnc_crc32_join(tarnc_crc32_shift((uint64_t)second_size), first, second);
+}
+/* The verdict on the container whose first `have` bytes (at most 52) are `header`, of
+ * `container_size` bytes, from the CRC-32s of its whole payload and of the image made of it. */
 tarn_status tarn_page_judge(const uint8_t* header, size_t have, double container_size,
-                            uint32_t payload_first, uint32_t image_first, uint32_t payload_second,
-                            uint32_t image_second, double second_size, int has_image,
+                            uint32_t payload_crc, uint32_t image_crc, int has_image,
                             tarn_info* info) {
   tarnc_header h;
   tarnc_findings found;
-  const uint32_t shift = tarnc_crc32_shift((uint64_t)second_size);
   tarnc_header_parse(&h, header, have);
   found.early = TARN_OK;
-  found.payload_crc = tarnc_crc32_join(shift, payload_first, payload_second);
-  found.image_crc = tarnc_crc32_join(shift, image_first, image_second);
+  found.payload_crc = payload_crc;
+  found.image_crc = image_crc;
   found.has_image = has_image;
   found.after_payload = TARN_OK;
   return tarnc_judge(&h, (uint64_t)container_size, &found, info);
