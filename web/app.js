@@ -76,6 +76,7 @@
               finish({ status: WRITE_FAILED });
             }
           }
+          if (msg.done && msg.done.early) return finish(msg.done); // the others' work is moot
           if (msg.done) {
             results[i] = msg.done;
             if (--left === 0) finish(results);
@@ -101,7 +102,8 @@
 
   // A check of a large file without a signature is split between workers, one a processor up
   // to eight, where the computer has two or more: a stretch of the payload each, cut on blocks'
-  // edges; the verdict from the stretches' CRC-32s, joined by the library.
+  // edges; the verdict from the stretches' CRC-32s, joined by the library, or from the header
+  // alone where it fails.
   const SPLIT_FROM = 64 << 20;
   const MOST_WORKERS = 8;
   function workersFor(file) {
@@ -115,7 +117,7 @@
     const cuts = Array.from({ length: n + 1 }, (_, i) => (i === n ? file.size : 52 + i * stretch));
     const stretches = cuts.slice(1).map((to, i) => ({ op: "range", key, from: cuts[i], to }));
     const parts = await runJobs(stretches, file, null);
-    if (!Array.isArray(parts)) return parts;
+    if (!Array.isArray(parts)) return parts; // cancelled, or the header's verdict
     if (parts.some((p) => p.status !== OK)) return { status: READ_FAILED, info: null };
     return runJob({ op: "judge", parts }, file, null);
   }

@@ -197,10 +197,37 @@ async function decode(file, text, output, signature) {
   return { status, info: readInfo(), keyed: key !== null, signature: signatureResult };
 }
 
+// The container's header, read again: null where it cannot be read.
+async function readHeader(file) {
+  try {
+    const header = new Uint8Array(await file.slice(0, 52).arrayBuffer());
+    heap().set(header, mem.header);
+    return header;
+  } catch (e) {
+    return null;
+  }
+}
+
+// The verdict on a container whose header fails, or cannot be read, without its payload
+// (marked `early`: it ends a split check at once); null where the header holds.
+async function headerVerdict(file) {
+  const header = await readHeader(file);
+  if (header === null) return { status: READ_FAILED, info: null, early: true };
+  if (tarn._tarn_page_header_check(mem.header, header.length, file.size) === OK) return null;
+  // A failing header is judged before any CRC-32 is looked at.
+  const status = tarn._tarn_page_judge(mem.header, header.length, file.size, 0, 0, 0, mem.info);
+  return { status, info: readInfo(), keyed: false, early: true };
+}
+
 // One stretch of a check split between workers: [from, to) of the file, all payload,
-// through the pass; its finished CRC-32s.
+// through the pass; its finished CRC-32s. The first stretch's worker checks the header first.
 async function range(file, text, from, to) {
   const key = checkKey(text);
+  const early = from === 52 ? await headerVerdict(file) : null;
+  if (early !== null) {
+    if (key !== null) wipe(key, tarn._tarn_page_key_size());
+    return early;
+  }
   tarn._tarn_page_registers_start(mem.registers);
   let at = 0;
   try {
@@ -223,13 +250,8 @@ async function range(file, text, from, to) {
 
 // The verdict on a split check: the header read again, the stretches' CRC-32s joined in order.
 async function judge(file, parts) {
-  let header;
-  try {
-    header = new Uint8Array(await file.slice(0, 52).arrayBuffer());
-  } catch (e) {
-    return { status: READ_FAILED, info: null };
-  }
-  heap().set(header, mem.header);
+  const header = await readHeader(file);
+  if (header === null) return { status: READ_FAILED, info: null };
   let { payload, image } = parts[0];
   for (const part of parts.slice(1)) {
     payload = tarn._tarn_page_crc_join(payload, part.payload, part.size) >>> 0;
