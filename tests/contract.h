@@ -23,7 +23,7 @@ static int failures = 0;
   } while (0)
 
 /* The bytes of a hexadecimal text into `out`; their count. */
-static size_t FromHex(const char* hex, unsigned char* out) {
+static inline size_t FromHex(const char* hex, unsigned char* out) {
   size_t n = strlen(hex) / 2, i;
   for (i = 0; i < n; ++i) {
     unsigned v;
