@@ -45,7 +45,7 @@ exported = ["tarn_decoder_init", "tarn_decoder_update", "tarn_decoder_finish",
             "tarn_page_signature_version", "tarn_page_signature_device",
             "tarn_page_signature_reason", "tarn_page_registers_size",
             "tarn_page_registers_start", "tarn_page_pass", "tarn_page_payload_crc",
-            "tarn_page_image_crc", "tarn_page_crc_join", "tarn_page_header_check",
+            "tarn_page_image_crc", "tarn_page_crc_join", "tarn_page_header_verdict",
             "tarn_page_judge", "malloc", "free"]
 env = dict(os.environ, NODE_PATH=os.pathsep.join(
     # Debian's JavaScript modules (the optimiser's parser), for a Node.js that does not look

@@ -213,10 +213,8 @@ async function readHeader(file) {
 async function headerVerdict(file) {
   const header = await readHeader(file);
   if (header === null) return { status: READ_FAILED, info: null, early: true };
-  if (tarn._tarn_page_header_check(mem.header, header.length, file.size) === OK) return null;
-  // A failing header is judged before any CRC-32 is looked at.
-  const status = tarn._tarn_page_judge(mem.header, header.length, file.size, 0, 0, 0, mem.info);
-  return { status, info: readInfo(), keyed: false, early: true };
+  const status = tarn._tarn_page_header_verdict(mem.header, header.length, file.size, mem.info);
+  return status === OK ? null : { status, info: readInfo(), keyed: false, early: true };
 }
 
 // One stretch of a check split between workers: [from, to) of the file, all payload,

@@ -95,13 +95,6 @@ uint32_t tarn_page_payload_crc(const uint32_t registers[3]) {
 uint32_t tarn_page_image_crc(const uint32_t registers[3]) {
   return ~registers[TARNC_CRC_PLAIN];
 }
-/* Whether the header whose first `have` bytes are `header` holds for a container of
- * `container_size` bytes: TARN_OK, or the verdict it gives before any payload is read. */
-tarn_status tarn_page_header_check(const uint8_t* header, size_t have, double container_size) {
-  tarnc_header h;
-  tarnc_header_parse(&h, header, have);
-  return tarnc_header_check(&h, (uint64_t)container_size);
-}
 /* The CRC-32 of two stretches one after the other, from each one's; the second is
  * `second_size` bytes long. */
 uint32_t tarn_page_crc_join(uint32_t first, uint32_t second, double second_size) {
@@ -121,4 +114,14 @@ tarn_status tarn_page_judge(const uint8_t* header, size_t have, double container
   found.has_image = has_image;
   found.after_payload = TARN_OK;
   return tarnc_judge(&h, (uint64_t)container_size, &found, info);
+}
+/* TARN_OK where the header whose first `have` bytes are `header` holds for a container of
+ * `container_size` bytes; else the verdict it gives before any payload is read, what it says
+ * in `info` (a failing header is judged before any CRC-32 is looked at). */
+tarn_status tarn_page_header_verdict(const uint8_t* header, size_t have, double container_size,
+                                     tarn_info* info) {
+  tarnc_header h;
+  tarnc_header_parse(&h, header, have);
+  if (tarnc_header_check(&h, (uint64_t)container_size) == TARN_OK) return TARN_OK;
+  return tarn_page_judge(header, have, container_size, 0, 0, 0, info);
 }
