@@ -391,6 +391,7 @@ class PageTest(unittest.TestCase):
         # (Keyed, the slower check, and cancelled once a tenth of it is done.)
         self.driver.execute_script("document.getElementById('verdict').textContent = '';"
                                    "document.getElementById('progress').value = 0;")
+        self.driver.find_element(By.ID, "key").clear()
         self.driver.find_element(By.ID, "key").send_keys(KEY)
         self.driver.find_element(By.ID, "file").send_keys(container)
         deadline = time.monotonic() + 60
